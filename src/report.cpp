@@ -1,0 +1,166 @@
+#include "report.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "form_reader.h"
+
+#ifndef KERFLINE_VERSION
+#define KERFLINE_VERSION "unknown"
+#endif
+
+namespace kerfline {
+
+namespace {
+
+constexpr FixedText table[] = {
+    {Text::usage_credit, "kerfline " KERFLINE_VERSION " by the kerfline developers\n",
+     "kerfline " KERFLINE_VERSION " by the kerfline developers\n"},
+    {Text::usage_synopsis, "kerfline form_file input_file\n", "kerfline form_file input_file\n"},
+    {Text::usage_purpose,
+     "    form\x82\xc9\x82\xb5\x82\xbd\x82\xaa\x82\xc1\x82\xc4\x93\xfc\x97\xcd\x83\x74\x83\x40"
+     "\x83\x43\x83\x8b\x82\xf0\x95\xaa\x8a\x84\x82\xb5\x82\xc4\x8f\x6f\x97\xcd\x82\xb7\x82\xe9"
+     "\x83\x63\x81\x5b\x83\x8b\n",
+     "    formにしたがって入力ファイルを分割して出力するツール\n"},
+    {Text::usage_form_contents, "    form\x93\xe0\x97\x65\n", "    form内容\n"},
+    {Text::usage_form_marker,
+     "    form\x81\x46\x95\xaa\x8a\x84\x82\xcc\x90\xdf\x96\xda\x82\xc9\x82\xb7\x82\xe9\x8d\x73"
+     "\x83\x81\x83\x62\x83\x5a\x81\x5b\x83\x57\n",
+     "    form：分割の節目にする行メッセージ\n"},
+    {Text::usage_form_name,
+     "    form\x81\x46\x8f\x6f\x97\xcd\x82\xb7\x82\xe9\x83\x74\x83\x40\x83\x43\x83\x8b\x96\xbc\n",
+     "    form：出力するファイル名\n"},
+    {Text::usage_form_flag,
+     "    form\x81\x46\x82\x50\x81\x69\x8f\x6f\x97\xcd\x82\xb7\x82\xe9\x81\x6a\x81\x40\x82\x4f"
+     "\x81\x69\x8f\x6f\x97\xcd\x82\xb5\x82\xc8\x82\xa2\x81\x6a\n",
+     "    form：１（出力する）　０（出力しない）\n"},
+    {Text::banner, "\x81\x79kerfline start\x81\x7a\n", "【kerfline start】\n"},
+    {Text::opened, " open\n", " open\n"},
+    {Text::path_opening, "[", "["},
+    {Text::cannot_open, "]\x82\xaa\x8a\x4a\x82\xaf\x82\xdc\x82\xb9\x82\xf1\n", "]が開けません\n"},
+    {Text::cannot_read, "]\x82\xaa\x93\xc7\x82\xdf\x82\xdc\x82\xb9\x82\xf1\n", "]が読めません\n"},
+    {Text::cannot_write, "]\x82\xc9\x8f\x91\x82\xab\x8d\x9e\x82\xdf\x82\xdc\x82\xb9\x82\xf1\n",
+     "]に書き込めません\n"},
+    {Text::fence, "#####", "#####"},
+    {Text::fence_end, "#####\n", "#####\n"},
+    {Text::colon, "\x81\x46", "："},
+    {Text::newline, "\n", "\n"},
+    {Text::arrows, "\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\n",
+     "↓↓↓↓↓↓↓↓↓↓\n"},
+};
+
+constexpr bool table_in_order() {
+    for (std::size_t i = 0; i < std::size(table); ++i) {
+        if (table[i].id != static_cast<Text>(i)) return false;
+    }
+    return true;
+}
+static_assert(table_in_order(), "the table is indexed by Text");
+
+constexpr std::size_t console_buffer_limit = 64 * 1024;
+
+}  // namespace
+
+std::span<const FixedText> fixed_texts() { return table; }
+
+bool locale_names_utf8(std::string_view locale) {
+    const std::size_t dot = locale.find('.');
+    if (dot == std::string_view::npos) return false;
+    std::string_view codeset = locale.substr(dot + 1);
+    codeset = codeset.substr(0, codeset.find('@'));
+    std::string folded;
+    for (char c : codeset) {
+        if (c == '-') continue;
+        folded += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return folded == "utf8";
+}
+
+void Console::put(std::string_view bytes) {
+    pending_.append(bytes);
+    if (pending_.size() >= console_buffer_limit) flush();
+}
+
+void Console::put(Text text) {
+    const FixedText& entry = table[static_cast<std::size_t>(text)];
+    put(utf8_ ? entry.utf8 : entry.shift_jis);
+}
+
+void Console::put(std::int64_t number) {
+    char digits[24];
+    const auto result = std::to_chars(std::begin(digits), std::end(digits), number);
+    put(std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)));
+}
+
+void Console::message_done() {
+    if (interactive_) flush();
+}
+
+void Console::flush() {
+    write_console(pending_.data(), pending_.size());
+    pending_.clear();
+}
+
+void report_usage(Console& console) {
+    for (Text line : {Text::usage_credit, Text::usage_synopsis, Text::usage_purpose,
+                      Text::usage_form_contents, Text::usage_form_marker, Text::usage_form_name,
+                      Text::usage_form_flag}) {
+        console.put(line);
+    }
+    console.message_done();
+}
+
+void report_banner(Console& console) {
+    console.put(Text::banner);
+    console.message_done();
+}
+
+void report_record(Console& console, std::int64_t section_index, const form_record& record) {
+    console.put(Text::fence);
+    console.put(section_index);
+    console.put(Text::fence_end);
+    auto field = [&](auto value) {
+        console.put(section_index);
+        console.put(Text::colon);
+        console.put(value);
+        console.put(Text::newline);
+    };
+    field(std::string_view(record.marker_line));
+    field(std::string_view(record.output_name));
+    field(std::int64_t{record.output_flag});
+    console.put(Text::arrows);
+    console.message_done();
+}
+
+void report_path_error(Console& console, Text error, std::string_view path) {
+    console.put(Text::path_opening);
+    console.put(path);
+    console.put(error);
+    console.message_done();
+}
+
+namespace {
+
+bool report_open(Console& console, std::string_view path, bool opened) {
+    if (opened) {
+        console.put(path);
+        console.put(Text::opened);
+        console.message_done();
+    } else {
+        report_path_error(console, Text::cannot_open, path);
+    }
+    return opened;
+}
+
+}  // namespace
+
+bool open_reported(Console& console, std::string_view path, File& file) {
+    return report_open(console, path, File::open_for_reading(path, file));
+}
+
+bool open_reported(Console& console, std::string_view path, std::span<const FileId> guarded,
+                   File& file) {
+    return report_open(console, path, File::open_for_writing(path, guarded, file));
+}
+
+}  // namespace kerfline

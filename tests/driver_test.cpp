@@ -1,0 +1,315 @@
+// End to end: the built tool run in a scratch folder, its report, exit
+// status and every file it leaves compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "model.h"
+#include "run_tool.h"
+
+namespace kerfline::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Files = std::map<std::string, std::string>;
+
+const std::string usage_text =
+    "kerfline " KERFLINE_VERSION " by the kerfline developers\n"
+    "kerfline form_file input_file\n"
+    "    form\x82\xc9\x82\xb5\x82\xbd\x82\xaa\x82\xc1\x82\xc4\x93\xfc\x97\xcd\x83\x74\x83\x40"
+    "\x83\x43\x83\x8b\x82\xf0\x95\xaa\x8a\x84\x82\xb5\x82\xc4\x8f\x6f\x97\xcd\x82\xb7\x82\xe9"
+    "\x83\x63\x81\x5b\x83\x8b\n"
+    "    form\x93\xe0\x97\x65\n"
+    "    form\x81\x46\x95\xaa\x8a\x84\x82\xcc\x90\xdf\x96\xda\x82\xc9\x82\xb7\x82\xe9\x8d\x73"
+    "\x83\x81\x83\x62\x83\x5a\x81\x5b\x83\x57\n"
+    "    form\x81\x46\x8f\x6f\x97\xcd\x82\xb7\x82\xe9\x83\x74\x83\x40\x83\x43\x83\x8b\x96\xbc\n"
+    "    form\x81\x46\x82\x50\x81\x69\x8f\x6f\x97\xcd\x82\xb7\x82\xe9\x81\x6a\x81\x40\x82\x4f"
+    "\x81\x69\x8f\x6f\x97\xcd\x82\xb5\x82\xc8\x82\xa2\x81\x6a\n";
+
+class Split : public ::testing::Test {
+protected:
+    ScratchFolder folder;
+
+    ToolRun run(const std::vector<std::string>& arguments, const ToolOptions& options = {}) {
+        ToolRun result = run_tool(folder.path(), arguments, options);
+        EXPECT_EQ(result.errors, "") << "nothing may reach standard error";
+        return result;
+    }
+
+    // Runs `form` over `input` and checks the whole outcome against the model.
+    void expect_as_modelled(const std::string& form, const std::string& input) {
+        for (const auto& entry : fs::directory_iterator(folder.path())) fs::remove_all(entry.path());
+        folder.write("form", form);
+        folder.write("input", input);
+        const ModelRun expected = model_run(form, input);
+        const ToolRun actual = run({"form", "input"});
+        EXPECT_EQ(actual.console, expected.console);
+        EXPECT_EQ(actual.status, expected.status);
+        Files files = expected.outputs;
+        files["form"] = form;
+        files["input"] = input;
+        EXPECT_EQ(folder.files(), files);
+    }
+
+    std::string preamble() const { return banner_text + opened_text("form") + opened_text("input"); }
+};
+
+TEST_F(Split, TwoRecordExample) {
+    folder.write("form", "=== A ===\na.txt\n1\n=== B ===\nb.txt\n0\n");
+    folder.write("input", "a1\na2\n=== A ===\nb1\n=== B ===\nrest\n");
+    const ToolRun result = run({"form", "input"});
+    EXPECT_EQ(result.console, preamble() + block_text(0, "=== A ===", "a.txt", 1) +
+                                  opened_text("a.txt") + block_text(1, "=== B ===", "b.txt", 0));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(folder.files(), (Files{{"form", "=== A ===\na.txt\n1\n=== B ===\nb.txt\n0\n"},
+                                     {"input", "a1\na2\n=== A ===\nb1\n=== B ===\nrest\n"},
+                                     {"a.txt", "a1\na2\n=== A ===\n"}}));
+}
+
+TEST_F(Split, WrongArgumentCountPrintsUsageAndTouchesNothing) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{}, {"form"}, {"form", "input", "extra"}}) {
+        const ToolRun result = run(arguments);
+        EXPECT_EQ(result.console, usage_text);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_TRUE(fs::is_empty(folder.path()));
+    }
+}
+
+TEST_F(Split, MissingFormOrInput) {
+    ToolRun result = run({"no-form", "no-input"});
+    EXPECT_EQ(result.console, banner_text + cannot_open_text("no-form"));
+    EXPECT_EQ(result.status, 1);
+
+    folder.write("form", "M\nout\n1\n");
+    result = run({"form", "./no-input"});
+    EXPECT_EQ(result.console, banner_text + opened_text("form") + cannot_open_text("./no-input"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(folder.files(), (Files{{"form", "M\nout\n1\n"}}));
+}
+
+TEST_F(Split, FormsWithoutWholeRecords) {
+    expect_as_modelled("", "text\n");
+    expect_as_modelled("M\n", "text\n");
+    expect_as_modelled("M\nout\n", "text\n");
+    // The seventh line starts a record that never completes.
+    expect_as_modelled("A\none\n1\nB\ntwo\n1\nC\n", "x\nA\ny\nB\nz\n");
+    // The last flag may end the file without a line end.
+    expect_as_modelled("A\none\n1", "x\nA\ny\n");
+}
+
+TEST_F(Split, ThirdOutputInMissingFolder) {
+    const std::string form = "A\none\n1\nB\ntwo\n2\nC\nmissing/three\n1\nD\nfour\n1\n";
+    const std::string input = "a\nA\nb\nB\nc\nC\nd\nD\n";
+    folder.write("form", form);
+    folder.write("input", input);
+    const ToolRun result = run({"form", "input"});
+    EXPECT_EQ(result.console, preamble() + block_text(0, "A", "one", 1) + opened_text("one") +
+                                  block_text(1, "B", "two", 2) + opened_text("two") +
+                                  block_text(2, "C", "missing/three", 1) +
+                                  cannot_open_text("missing/three"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(folder.files(),
+              (Files{{"form", form}, {"input", input}, {"one", "a\nA\n"}, {"two", ""}}));
+}
+
+TEST_F(Split, FlagsAsAtoiReadsThemClampedToInt32) {
+    expect_as_modelled(
+        "A\np\n 1\nB\nq\n+1 write\nC\nr\n01\nD\ns\n\x82\x50\nE\nt\n0x1\nF\nu\n-1\n"
+        "G\nv\n99999999999999999999\nH\nw\n-99999999999999999999\nI\nx\n-0\nJ\ny\n+-1\n"
+        "K\nz\n- 1\nL\nzz\n\x00" "1\nM\nzzz\n\t\v\f\r1\n",
+        "1\nA\n2\nB\n3\nC\n4\nD\n5\nE\n6\nF\n7\nG\n8\nH\n9\nI\n10\nJ\n11\nK\n12\nL\n13\nM\n");
+    folder.write("form", "A\nbig\n2147483648\n");
+    EXPECT_NE(run({"form", "input"}).console.find("0\x81\x46" "2147483647\n"), std::string::npos);
+}
+
+TEST_F(Split, LinesOfAnyLength) {
+    std::mt19937 random(7);
+    auto long_line = [&](std::size_t length) {
+        std::string line(length, 'x');
+        for (char& c : line) c = static_cast<char>('a' + random() % 26);
+        return line;
+    };
+    const std::string marker = long_line(1536 * 1024);
+    const std::string huge = long_line(3 * 1024 * 1024);
+    // The marker's tail alone and its text with more after it must not match.
+    const std::string input = huge + "\n" + marker.substr(1023) + "\n" + marker + "x\n" +
+                              marker + "\n" + huge + "\n";
+    expect_as_modelled(marker + "\none\n1\n" + huge + "\ntwo\n1\n", input);
+    EXPECT_EQ(folder.read("two"), huge + "\n");
+}
+
+TEST_F(Split, InputLineLongerThanMemoryKeepsMemoryBounded) {
+#if KERFLINE_SANITIZED
+    GTEST_SKIP() << "sanitizers keep memory of their own";
+#endif
+    constexpr std::size_t size = 64 * 1024 * 1024;
+    folder.write("form", "never\nout\n1\n");
+    // Written and dropped before the run: a forked child counts its
+    // parent's memory as its own.
+    folder.write("input", std::string(size, 'y'));
+    const ToolRun result = run({"form", "input"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_LT(result.max_rss_kib, 16 * 1024);
+    EXPECT_EQ(folder.read("out"), std::string(size, 'y'));
+}
+
+TEST_F(Split, NulIsAnOrdinaryByte) {
+    using namespace std::string_literals;
+    expect_as_modelled("a\0b\nout\0put\n1\n"s, "a\nx\0y\na\0b\nrest\0\n"s);
+    EXPECT_EQ(run({"form", "input"}).console,
+              preamble() + block_text(0, "a\0b"s, "out\0put"s, 1) + cannot_open_text("out\0put"s));
+    expect_as_modelled("a\0b\nout\n1\n"s, "a\nx\0y\na\0b\nrest\0\n"s);
+    EXPECT_EQ(folder.read("out"), "a\nx\0y\na\0b\n"s);
+}
+
+TEST_F(Split, LineEndsMatchEitherWayAndOutputsKeepTheirBytes) {
+    // A form written on Windows over an input written on Linux, and back.
+    expect_as_modelled("END\r\none.txt\r\n1\r\n\r\ntwo.txt\r\n1\r\n", "a\nEND\nb\n\nc\n");
+    EXPECT_EQ(folder.read("one.txt"), "a\nEND\n");
+    EXPECT_EQ(folder.read("two.txt"), "b\n\n");
+    expect_as_modelled("END\none.txt\n1\n\ntwo.txt\n1\n", "a\r\nEND\r\nb\r\n\r\nc\r\n");
+    EXPECT_EQ(folder.read("one.txt"), "a\r\nEND\r\n");
+    // Only one CR belongs to the line end; a lone CR and 1A are bytes.
+    expect_as_modelled("END\r\r\nout\r\n1\r\n", "END\r\nEND\r\r\r\nEND\r\r\nx\x1a\ry\n");
+    EXPECT_EQ(folder.read("out"), "END\r\nEND\r\r\r\nEND\r\r\n");
+    // A last line ending in CR never matches.
+    expect_as_modelled("END\nout\n1\n", "a\nEND\r");
+}
+
+TEST_F(Split, NeverWritesOverItsOwnForm) {
+    const std::string form = "M\n./form\n1\n";
+    folder.write("form", form);
+    folder.write("input", "a\nM\n");
+    const ToolRun result = run({"form", "input"});
+    EXPECT_EQ(result.console, preamble() + block_text(0, "M", "./form", 1) + cannot_open_text("./form"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(folder.read("form"), form);
+}
+
+TEST_F(Split, NeverWritesOverItsInputHoweverNamed) {
+    const std::string input = "a\nM\nb\n";
+    fs::create_directory(folder.path() / "sub");
+    folder.write("input", input);
+    fs::create_hard_link(folder.path() / "input", folder.path() / "hard");
+    fs::create_symlink("input", folder.path() / "soft");
+    for (const std::string& name : std::vector<std::string>{"sub/../input", "hard", "soft", (folder.path() / "input").string()}) {
+        const std::string form = "M\n" + name + "\n2\n";
+        folder.write("form", form);
+        const ToolRun result = run({"form", "input"});
+        EXPECT_EQ(result.console,
+                  preamble() + block_text(0, "M", name, 2) + cannot_open_text(name));
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(folder.read("input"), input);
+    }
+    // Form and input may be one file.
+    folder.write("form", "M\nout\n1\n");
+    EXPECT_EQ(run({"form", "form"}).status, 0);
+    EXPECT_EQ(folder.read("out"), "M\n");
+}
+
+TEST_F(Split, DirectoriesCannotBeOpened) {
+    fs::create_directory(folder.path() / "dir");
+    EXPECT_EQ(run({"dir", "input"}).console, banner_text + cannot_open_text("dir"));
+    folder.write("form", "M\ndir\n1\n");
+    EXPECT_EQ(run({"form", "dir"}).console,
+              banner_text + opened_text("form") + cannot_open_text("dir"));
+    folder.write("input", "M\n");
+    const ToolRun result = run({"form", "input"});
+    EXPECT_EQ(result.console, preamble() + block_text(0, "M", "dir", 1) + cannot_open_text("dir"));
+    EXPECT_EQ(result.status, 1);
+}
+
+TEST_F(Split, DevicesBehaveAsDevices) {
+    folder.write("input", "a\nM\nb\nN\nc\nO\n");
+    folder.write("form", "M\n/dev/null\n1\nN\n/dev/full\n2\nO\n/dev/full\n1\n");
+    ToolRun result = run({"form", "input"});
+    EXPECT_EQ(result.console, preamble() + block_text(0, "M", "/dev/null", 1) +
+                                  opened_text("/dev/null") + block_text(1, "N", "/dev/full", 2) +
+                                  opened_text("/dev/full") + block_text(2, "O", "/dev/full", 1) +
+                                  opened_text("/dev/full") + cannot_write_text("/dev/full"));
+    EXPECT_EQ(result.status, 1);
+    // An empty section writes nothing, so even a full device takes it.
+    folder.write("form", "O\nskipped\n0\nM\n/dev/full\n1\n");
+    EXPECT_EQ(run({"form", "input"}).status, 0);
+}
+
+TEST_F(Split, ReadErrorsAreFailures) {
+    // /proc/self/mem opens but fails at its first read.
+    folder.write("form", "M\nout\n1\n");
+    ToolRun result = run({"form", "/proc/self/mem"});
+    EXPECT_EQ(result.console, banner_text + opened_text("form") + opened_text("/proc/self/mem") +
+                                  block_text(0, "M", "out", 1) + opened_text("out") +
+                                  cannot_read_text("/proc/self/mem"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(folder.read("out"), "");
+
+    folder.write("input", "M\n");
+    result = run({"/proc/self/mem", "input"});
+    EXPECT_EQ(result.console, banner_text + opened_text("/proc/self/mem") + opened_text("input") +
+                                  cannot_read_text("/proc/self/mem"));
+    EXPECT_EQ(result.status, 1);
+}
+
+TEST_F(Split, AGoneConsoleNeverStopsTheSplit) {
+    std::string input;
+    for (int i = 0; i < 20000; ++i) input += "line " + std::to_string(i) + "\nM\n";
+    std::string form;
+    for (int i = 0; i < 20000; ++i) form += "M\nout" + std::to_string(i % 3) + "\n1\n";
+    folder.write("form", form);
+    folder.write("input", input);
+    for (Console console : {Console::pipe_closed_at_once, Console::closed}) {
+        const ToolRun result = run({"form", "input"}, {console, {}});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(folder.read("out1"), "line 19999\nM\n");
+        EXPECT_EQ(folder.read("form"), form);
+    }
+}
+
+TEST_F(Split, UTF8TerminalReadsTheTextsInUTF8) {
+    folder.write("form", "\x82\xa0\nout\n1\n");
+    folder.write("input", "M\n");
+    const std::string expected =
+        "【kerfline start】\nform open\ninput open\n#####0#####\n0：\x82\xa0\n0：out\n0：1\n"
+        "↓↓↓↓↓↓↓↓↓↓\nout open\n";
+    ToolRun result = run({"form", "input"},
+                         {Console::terminal, {{"LC_ALL", ""}, {"LC_CTYPE", "ja_JP.utf-8@x"}}});
+    EXPECT_EQ(result.console, expected);
+    result = run({"form", "input"}, {Console::terminal, {{"LC_ALL", "C"}, {"LANG", "ja_JP.UTF-8"}}});
+    EXPECT_EQ(result.console, preamble() + block_text(0, "\x82\xa0", "out", 1) + opened_text("out"));
+    result = run({"form", "input"}, {Console::pipe, {{"LC_ALL", "ja_JP.UTF-8"}}});
+    EXPECT_EQ(result.console, preamble() + block_text(0, "\x82\xa0", "out", 1) + opened_text("out"));
+}
+
+// Random forms over random inputs, built from a few words so that markers
+// often match, with every kind of line end and some awkward bytes.
+TEST_F(Split, RandomRunsAgreeWithTheModel) {
+    std::mt19937 random(20261208);
+    const std::vector<std::string> words = {"A", "B", "", "A ", "\r", "a\x1a", std::string(1, '\0'),
+                                            "\x82\xa0", "ABABABABAB"};
+    const std::vector<std::string> ends = {"\n", "\r\n", "\r\r\n", "\r"};
+    auto pick = [&](const auto& from) { return from[random() % from.size()]; };
+    for (int round = 0; round < 150; ++round) {
+        std::string input;
+        for (int lines = static_cast<int>(random() % 40); lines > 0; --lines) {
+            input += pick(words) + pick(words) + (random() % 8 == 0 ? pick(ends) : "\n");
+        }
+        if (random() % 2 == 0) input += pick(words);
+        std::string form;
+        for (int records = static_cast<int>(random() % 6); records > 0; --records) {
+            const std::string flag = pick(std::vector<std::string>{"1", "1", "0", "2", "-1", " 1"});
+            const std::string end = random() % 4 == 0 ? "\r\n" : "\n";
+            form += pick(words) + end + "out" + std::to_string(random() % 4) + end + flag + end;
+        }
+        if (random() % 4 == 0) form += "A\n";
+        SCOPED_TRACE("round " + std::to_string(round));
+        expect_as_modelled(form, input);
+        if (HasFailure()) break;
+    }
+}
+
+}  // namespace
+}  // namespace kerfline::testing

@@ -1,0 +1,154 @@
+#include "run_tool.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace kerfline::testing {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> tool_command() {
+    const char* configured = std::getenv("KERFLINE_TEST_COMMAND");
+    std::istringstream words(configured != nullptr && *configured != '\0' ? configured
+                                                                           : KERFLINE_BINARY);
+    return {std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
+}
+
+namespace {
+
+void check(bool ok, const char* what) {
+    if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+// Reads every stream to its end, whichever the child fills first.
+void drain(std::vector<std::pair<int, std::string*>> streams) {
+    std::vector<pollfd> fds;
+    for (const auto& stream : streams) fds.push_back({stream.first, POLLIN, 0});
+    std::size_t open_count = fds.size();
+    char chunk[65536];
+    while (open_count > 0) {
+        if (::poll(fds.data(), fds.size(), -1) < 0) {
+            check(errno == EINTR, "poll");
+            continue;
+        }
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
+            if (n > 0) {
+                streams[i].second->append(chunk, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {  // a terminal's master ends with EIO
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& arguments,
+                 const ToolOptions& options) {
+    std::vector<std::string> words = tool_command();
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    int out_pipe[2];
+    int err_pipe[2];
+    check(::pipe2(err_pipe, O_CLOEXEC) == 0, "pipe");
+    int child_out;
+    if (options.console == Console::terminal) {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        check(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0, "pty");
+        child_out = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        check(child_out >= 0, "pty slave");
+        termios mode;
+        ::tcgetattr(child_out, &mode);
+        ::cfmakeraw(&mode);  // keep "\n" as the tool wrote it
+        ::tcsetattr(child_out, TCSANOW, &mode);
+        out_pipe[0] = master;
+        out_pipe[1] = child_out;
+    } else {
+        check(::pipe2(out_pipe, O_CLOEXEC) == 0, "pipe");
+        child_out = out_pipe[1];
+        if (options.console != Console::pipe) {
+            ::close(out_pipe[0]);
+            out_pipe[0] = -1;
+        }
+    }
+
+    const pid_t child = ::fork();
+    check(child >= 0, "fork");
+    if (child == 0) {
+        ::dup2(child_out, STDOUT_FILENO);
+        if (options.console == Console::closed) ::close(STDOUT_FILENO);
+        ::dup2(err_pipe[1], STDERR_FILENO);
+        for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
+        if (::chdir(folder.c_str()) != 0) ::_exit(126);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+
+    ToolRun run;
+    std::vector<std::pair<int, std::string*>> streams = {{err_pipe[0], &run.errors}};
+    if (out_pipe[0] >= 0) streams.emplace_back(out_pipe[0], &run.console);
+    drain(streams);
+    for (const auto& stream : streams) ::close(stream.first);
+
+    int wait_status = 0;
+    rusage usage{};
+    while (::wait4(child, &wait_status, 0, &usage) < 0) check(errno == EINTR, "wait");
+    if (WIFEXITED(wait_status)) run.status = WEXITSTATUS(wait_status);
+    run.max_rss_kib = usage.ru_maxrss;
+    return run;
+}
+
+ScratchFolder::ScratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "kerfline-test-XXXXXX").string();
+    check(::mkdtemp(pattern.data()) != nullptr, "mkdtemp");
+    path_ = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+void ScratchFolder::write(const std::string& name, const std::string& bytes) const {
+    std::ofstream file(path_ / name, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!file) throw std::runtime_error("cannot write " + name);
+}
+
+std::string ScratchFolder::read(const std::string& name) const {
+    std::ifstream file(path_ / name, std::ios::binary);
+    if (!file) throw std::runtime_error("cannot read " + name);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::map<std::string, std::string> ScratchFolder::files() const {
+    std::map<std::string, std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(path_)) {
+        if (entry.is_regular_file() && !entry.is_symlink()) {
+            const std::string name = fs::relative(entry.path(), path_).string();
+            found[name] = read(name);
+        }
+    }
+    return found;
+}
+
+}  // namespace kerfline::testing
