@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "byte_search.h"
+
 namespace kerfline {
 
 namespace {
@@ -30,9 +32,7 @@ const char* next_candidate(const char* from, const char* end, std::string_view m
         const char* newline = static_cast<const char*>(hit);
         return newline > from && newline[-1] == '\r' ? newline - 1 : newline;
     }
-    const void* hit = ::memmem(from, static_cast<std::size_t>(end - from), marker.data(),
-                               marker.size());
-    return hit == nullptr ? end : static_cast<const char*>(hit);
+    return find_bytes(from, end, marker);
 }
 
 struct Scan {
