@@ -3,11 +3,19 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 namespace kerfline {
 
+enum class SearchMethod { plain, sse2, avx2 };
+
+// The methods this processor runs, the fastest last.
+std::vector<SearchMethod> usable_search_methods();
+
 // The first occurrence of `needle` (at least one byte) in [from, end), or
-// `end`.
+// `end`; by the fastest method unless one is named.
 const char* find_bytes(const char* from, const char* end, std::string_view needle);
+const char* find_bytes(const char* from, const char* end, std::string_view needle,
+                       SearchMethod method);
 
 }  // namespace kerfline
