@@ -107,7 +107,8 @@ bool File::open_for_writing(std::string_view path, std::span<const FileId> guard
     for (const FileId& id : guarded) {
         if (id == opened.id_) return false;
     }
-    if (S_ISREG(status.st_mode) && ::ftruncate(fd, 0) != 0) return false;
+    // Devices and pipes have nothing to truncate, and a new file neither.
+    if (S_ISREG(status.st_mode) && status.st_size != 0 && ::ftruncate(fd, 0) != 0) return false;
     file = std::move(opened);
     return true;
 }
