@@ -9,6 +9,7 @@
 
 #include "platform.h"
 #include "report.h"
+#include "system_calls.h"
 
 namespace kerfline {
 
@@ -27,7 +28,7 @@ int open_fd(std::string_view path, int flags) {
     const std::string name(path);
     int fd;
     do {
-        fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666);
+        fd = sys::open(name.c_str(), flags | O_CLOEXEC | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -52,7 +53,7 @@ File::~File() { close(); }
 
 ReadResult File::read(char* into, std::size_t capacity) {
     for (;;) {
-        const ssize_t n = ::read(fd_of(handle_), into, capacity);
+        const ssize_t n = sys::read(fd_of(handle_), into, capacity);
         if (n >= 0) return {static_cast<std::size_t>(n), false};
         if (errno != EINTR) return {0, true};
     }
@@ -60,7 +61,7 @@ ReadResult File::read(char* into, std::size_t capacity) {
 
 bool File::write(const char* bytes, std::size_t count) {
     while (count > 0) {
-        const ssize_t n = ::write(fd_of(handle_), bytes, count);
+        const ssize_t n = sys::write(fd_of(handle_), bytes, count);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -77,7 +78,7 @@ bool File::close() {
     handle_ = closed_handle;
     // After EINTR the descriptor is already released on Linux; retrying
     // could close a stranger's file.
-    return ::close(fd) == 0 || errno == EINTR;
+    return sys::close(fd) == 0 || errno == EINTR;
 }
 
 bool File::open_for_reading(std::string_view path, File& file) {
@@ -85,8 +86,8 @@ bool File::open_for_reading(std::string_view path, File& file) {
     const int fd = open_fd(path, O_RDONLY);
     if (fd < 0) return false;
     struct stat status;
-    if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
-        ::close(fd);
+    if (sys::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+        sys::close(fd);
         return false;
     }
     file = File(fd, id_of(status));
@@ -102,13 +103,13 @@ bool File::open_for_writing(std::string_view path, std::span<const FileId> guard
     if (fd < 0) return false;
     File opened(fd, FileId{});
     struct stat status;
-    if (::fstat(fd, &status) != 0) return false;
+    if (sys::fstat(fd, &status) != 0) return false;
     opened.id_ = id_of(status);
     for (const FileId& id : guarded) {
         if (id == opened.id_) return false;
     }
     // Devices and pipes have nothing to truncate, and a new file neither.
-    if (S_ISREG(status.st_mode) && status.st_size != 0 && ::ftruncate(fd, 0) != 0) return false;
+    if (S_ISREG(status.st_mode) && status.st_size != 0 && sys::ftruncate(fd, 0) != 0) return false;
     file = std::move(opened);
     return true;
 }
@@ -118,13 +119,13 @@ void prepare_process() {
     // A closed standard stream would hand its number to the next file
     // opened, and the report would be written into that file.
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", O_RDWR);
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) sys::open("/dev/null", O_RDWR);
     }
 }
 
 void write_console(const char* bytes, std::size_t count) {
     while (count > 0) {
-        const ssize_t n = ::write(STDOUT_FILENO, bytes, count);
+        const ssize_t n = sys::write(STDOUT_FILENO, bytes, count);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return;
         bytes += n;
@@ -132,7 +133,7 @@ void write_console(const char* bytes, std::size_t count) {
     }
 }
 
-bool console_is_interactive() { return ::isatty(STDOUT_FILENO) == 1; }
+bool console_is_interactive() { return sys::isatty(STDOUT_FILENO) == 1; }
 
 bool console_prefers_utf8() {
     if (!console_is_interactive()) return false;

@@ -80,7 +80,9 @@ Transfer transfer_section(InputBuffer& input, std::string_view marker, ByteSink*
         const Scan found = scan(input.begin(), input.end(), at_line_start, marker, final);
         const auto count = static_cast<std::size_t>(found.stop - input.begin());
         if (sink != nullptr && count > 0 && !sink->write(input.begin(), count)) {
-            return Transfer::write_failed;
+            // After a failed read only the bytes read before it are left to
+            // write; the read is the failure to report.
+            return input.failed() ? Transfer::read_failed : Transfer::write_failed;
         }
         input.consume(count);
         if (found.matched) return Transfer::completed;

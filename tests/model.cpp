@@ -36,9 +36,7 @@ std::vector<std::string> model_sections(const std::string& input,
     return sections;
 }
 
-namespace {
-
-long long atoi_clamped(const std::string& text) {
+long long model_flag(const std::string& text) {
     std::size_t at = 0;
     while (at < text.size() && std::string(" \t\n\v\f\r").find(text[at]) != std::string::npos) ++at;
     long long sign = 1;
@@ -53,8 +51,6 @@ long long atoi_clamped(const std::string& text) {
     if (value < INT_MIN) return INT_MIN;
     return value;
 }
-
-}  // namespace
 
 const std::string banner_text = "\x81\x79kerfline start\x81\x7a\n";
 
@@ -95,10 +91,11 @@ ModelRun model_run(const std::string& form, const std::string& input, const std:
     const std::vector<std::string> sections = model_sections(input, markers);
     for (std::size_t record = 0; record < records; ++record) {
         const std::string& name = form_lines[record * 3 + 1].text;
-        const long long flag = atoi_clamped(form_lines[record * 3 + 2].text);
+        const long long flag = model_flag(form_lines[record * 3 + 2].text);
         run.console += block_text(static_cast<long long>(record), markers[record], name, flag);
         if (flag == 0) continue;
-        if (name.empty() || name.find('\0') != std::string::npos) {
+        if (name.empty() || name.find('\0') != std::string::npos || name == form_name ||
+            name == input_name) {
             run.console += cannot_open_text(name);
             run.status = 1;
             return run;

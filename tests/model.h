@@ -20,6 +20,9 @@ std::vector<ModelLine> model_lines(const std::string& bytes);
 std::vector<std::string> model_sections(const std::string& input,
                                         const std::vector<std::string>& markers);
 
+// The flag as atoi reads it, held to the 32-bit range.
+long long model_flag(const std::string& text);
+
 // The report's pieces, in Shift_JIS.
 extern const std::string banner_text;
 std::string opened_text(const std::string& path);
@@ -36,8 +39,8 @@ struct ModelRun {
 };
 
 // The run over files named `form_name` and `input_name`, both readable.
-// Output names must be plain file names other than those two; an empty
-// name cannot be opened.
+// Output names must be plain file names; an empty name, one holding NUL and
+// one naming the form or the input cannot be opened.
 ModelRun model_run(const std::string& form, const std::string& input,
                    const std::string& form_name = "form", const std::string& input_name = "input");
 

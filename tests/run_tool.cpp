@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <iterator>
 #include <poll.h>
 #include <sstream>
@@ -115,40 +114,6 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
     if (WIFEXITED(wait_status)) run.status = WEXITSTATUS(wait_status);
     run.max_rss_kib = usage.ru_maxrss;
     return run;
-}
-
-ScratchFolder::ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "kerfline-test-XXXXXX").string();
-    check(::mkdtemp(pattern.data()) != nullptr, "mkdtemp");
-    path_ = pattern;
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-}
-
-void ScratchFolder::write(const std::string& name, const std::string& bytes) const {
-    std::ofstream file(path_ / name, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!file) throw std::runtime_error("cannot write " + name);
-}
-
-std::string ScratchFolder::read(const std::string& name) const {
-    std::ifstream file(path_ / name, std::ios::binary);
-    if (!file) throw std::runtime_error("cannot read " + name);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-std::map<std::string, std::string> ScratchFolder::files() const {
-    std::map<std::string, std::string> found;
-    for (const auto& entry : fs::recursive_directory_iterator(path_)) {
-        if (entry.is_regular_file() && !entry.is_symlink()) {
-            const std::string name = fs::relative(entry.path(), path_).string();
-            found[name] = read(name);
-        }
-    }
-    return found;
 }
 
 }  // namespace kerfline::testing

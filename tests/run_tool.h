@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "scratch_folder.h"
+
 namespace kerfline::testing {
 
 struct ToolRun {
@@ -29,24 +31,5 @@ std::vector<std::string> tool_command();
 
 ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
                  const ToolOptions& options = {});
-
-// A fresh, empty folder under the system's temporary folder, removed with
-// everything in it when the object goes.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    void write(const std::string& name, const std::string& bytes) const;
-    std::string read(const std::string& name) const;
-    // Every regular file below the folder, by relative path, with its bytes.
-    std::map<std::string, std::string> files() const;
-
-private:
-    std::filesystem::path path_;
-};
 
 }  // namespace kerfline::testing

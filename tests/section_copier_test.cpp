@@ -89,6 +89,16 @@ TEST(SectionCopier, ReadFailureKeepsWhatWasRead) {
     EXPECT_EQ(sink.bytes, "abc\nde");
 }
 
+TEST(SectionCopier, ReadFailureIsReportedEvenWhenTheLastBytesCannotBeWritten) {
+    MemorySource source("abc\ndef\nM\n");
+    source.fail_at = 6;
+    InputBuffer buffer(source, 4);
+    MemorySink sink;
+    sink.room = 4;
+    EXPECT_EQ(transfer_section(buffer, "M", &sink), Transfer::read_failed);
+    EXPECT_EQ(sink.bytes, "abc\n");
+}
+
 TEST(SectionCopier, ReadFailureAfterAMarkerBelongsToTheNextSection) {
     MemorySource source("M\nmore");
     source.fail_at = 2;

@@ -1,0 +1,22 @@
+// The system calls the POSIX platform layer makes, each behind a function of
+// its own. The tool links system_calls_posix.cpp, which hands them straight
+// to the kernel; tests link a copy that records them and fails on demand, so
+// every failure point can be reached without touching the platform layer.
+#pragma once
+
+#include <cstddef>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace kerfline::sys {
+
+// Opens with mode 0666 when the file is created.
+int open(const char* path, int flags);
+ssize_t read(int fd, void* into, std::size_t capacity);
+ssize_t write(int fd, const void* bytes, std::size_t count);
+int close(int fd);
+int fstat(int fd, struct stat* status);
+int ftruncate(int fd, off_t length);
+int isatty(int fd);
+
+}  // namespace kerfline::sys

@@ -1,0 +1,269 @@
+// Every failure point of a few realistic runs: the tool runs in-process over
+// real files, once cleanly to count its system calls, then once for each
+// call made to fail. Each time the run must stop at once with the message
+// that names the right file, status 1, and every output it reached holding
+// exactly the bytes written before the failure.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "driver.h"
+#include "faulty_system_calls.h"
+#include "model.h"
+#include "scratch_folder.h"
+
+namespace kerfline::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Files = std::map<std::string, std::string>;
+
+struct Outcome {
+    int status = -1;
+    std::string console;
+    Files files;  // by name in the folder
+    // The output being written when the input could not be read: it keeps
+    // what was read before the failure, so it may run on past `files`' bytes
+    // but only with more of its own section.
+    std::string keeps_what_was_read;
+};
+
+// Files are compared by name, size and a digest, so that a failure prints
+// something a person can read.
+std::string summary(const Files& files) {
+    std::string text;
+    for (const auto& [name, bytes] : files) {
+        text += name + ": " + std::to_string(bytes.size()) + " bytes, digest " +
+                std::to_string(std::hash<std::string>{}(bytes)) + "\n";
+    }
+    return text;
+}
+
+void expect_files(const Files& actual, const Outcome& expected, const Files& clean) {
+    Files comparable = actual;
+    const auto kept = comparable.find(expected.keeps_what_was_read);
+    if (kept != comparable.end()) {
+        const std::string& section = clean.at(kept->first);
+        const std::size_t at_least = expected.files.at(kept->first).size();
+        EXPECT_GE(kept->second.size(), at_least);
+        EXPECT_EQ(kept->second, section.substr(0, kept->second.size()));
+        kept->second.resize(std::min(kept->second.size(), at_least));
+    }
+    EXPECT_EQ(summary(comparable), summary(expected.files));
+}
+
+std::vector<int> errors_for(SystemCall kind) {
+    switch (kind) {
+        case SystemCall::open: return {EACCES, EISDIR, EINTR};
+        case SystemCall::read: return {EIO, EINTR};
+        case SystemCall::write: return {ENOSPC, EIO, EINTR};
+        case SystemCall::close: return {EIO, EINTR};
+        case SystemCall::fstat: return {EIO};
+        case SystemCall::ftruncate: return {EIO};
+    }
+    return {};
+}
+
+bool is_console_write(const CallRecord& call) {
+    return call.kind == SystemCall::write && call.fd == 1;
+}
+
+std::size_t position_of(const std::vector<CallRecord>& calls, SystemCall kind, std::size_t index) {
+    for (std::size_t at = 0; at < calls.size(); ++at) {
+        if (calls[at].kind == kind && index-- == 0) return at;
+    }
+    return calls.size();
+}
+
+// What a terminal had been shown when the tool made its call numbered
+// `other_calls`, counting all but the console's writes.
+std::string console_before(const Recording& terminal_calls, std::size_t other_calls) {
+    std::string console;
+    std::size_t others = 0;
+    for (const CallRecord& call : terminal_calls.calls) {
+        if (is_console_write(call)) {
+            console.append(terminal_calls.console, console.size(), call.count);
+        } else if (others++ == other_calls) {
+            break;
+        }
+    }
+    return console;
+}
+
+// Lines of filler adding up to about `bytes`.
+std::string filler(char letter, std::size_t bytes) {
+    std::string text;
+    while (text.size() < bytes) text += std::string(99, letter) + "\n";
+    return text;
+}
+
+class FaultWalk : public ::testing::Test {
+protected:
+    ScratchFolder folder;
+    const std::string form_path = path("form");
+    const std::string input_path = path("input");
+
+    // A terminal console would otherwise follow the locale of whoever runs
+    // the tests.
+    void SetUp() override { ::setenv("LC_ALL", "C", 1); }
+
+    std::string path(const std::string& name) const { return (folder.path() / name).string(); }
+    static std::string name_of_path(const std::string& path) { return fs::path(path).filename(); }
+
+    Recording run(bool terminal, std::optional<Fault> fault, Outcome& outcome) {
+        for (const auto& entry : fs::directory_iterator(folder.path())) {
+            if (entry.path() != form_path && entry.path() != input_path) fs::remove(entry.path());
+        }
+        const char* argv[] = {"kerfline", form_path.c_str(), input_path.c_str()};
+        start_recording(terminal, fault);
+        outcome.status = run_driver(3, argv);
+        Recording recording = stop_recording();
+        outcome.console = recording.console;
+        outcome.files = folder.files();
+        EXPECT_EQ(recording.left_open, std::set<int>{}) << "every file is closed at the end";
+        return recording;
+    }
+
+    // What the run must come to when `fault` strikes, worked out from the
+    // clean run with the same console and the clean run on a terminal, where
+    // each message is written before the next call is made.
+    Outcome expected_outcome(const Outcome& clean, const Recording& clean_calls,
+                             const Recording& terminal_calls, const Fault& fault) const {
+        const std::vector<CallRecord>& calls = clean_calls.calls;
+        const std::size_t failing = position_of(calls, fault.kind, fault.index);
+        std::map<int, std::string> open_paths;
+        std::map<std::string, std::size_t> written;  // by every output opened so far
+        std::size_t console_offset = 0;
+        std::size_t other_calls_before = 0;
+        for (std::size_t at = 0; at < failing; ++at) {
+            const CallRecord& call = calls[at];
+            if (is_console_write(call)) {
+                console_offset += call.count;
+                continue;
+            }
+            ++other_calls_before;
+            if (call.kind == SystemCall::open && call.fd >= 0) {
+                open_paths[call.fd] = call.path;
+                if (call.path != form_path && call.path != input_path) written.try_emplace(call.path, 0);
+            } else if (call.kind == SystemCall::write) {
+                written[open_paths.at(call.fd)] += call.count;
+            } else if (call.kind == SystemCall::close) {
+                open_paths.erase(call.fd);
+            }
+        }
+        const CallRecord& call = calls[failing];
+        const std::string file = call.kind == SystemCall::open ? call.path : open_paths[call.fd];
+
+        // Failures that must change nothing: an interrupted call is made
+        // again, and a file only read has given all it holds before its close.
+        if (fault.error == EINTR) return clean;
+        if (call.kind == SystemCall::close && (file == form_path || file == input_path)) return clean;
+        if (is_console_write(call)) {
+            Outcome expected = clean;
+            expected.console.erase(console_offset, call.count);  // that report is lost, no more
+            return expected;
+        }
+
+        Outcome expected;
+        expected.status = 1;
+        expected.console = console_before(terminal_calls, other_calls_before);
+        switch (call.kind) {
+            case SystemCall::open:
+            case SystemCall::fstat:
+            case SystemCall::ftruncate: expected.console += cannot_open_text(file); break;
+            case SystemCall::read: expected.console += cannot_read_text(file); break;
+            case SystemCall::write:
+            case SystemCall::close: expected.console += cannot_write_text(file); break;
+        }
+        expected.files = {{"form", clean.files.at("form")}, {"input", clean.files.at("input")}};
+        for (const auto& [output, count] : written) {
+            const std::string name = name_of_path(output);
+            expected.files[name] = clean.files.at(name).substr(0, count);
+        }
+        if (call.kind == SystemCall::read && file == input_path) {
+            for (const auto& [fd, open_path] : open_paths) {
+                if (open_path != form_path && open_path != input_path) {
+                    expected.keeps_what_was_read = name_of_path(open_path);
+                }
+            }
+        }
+        return expected;
+    }
+
+    void walk(const std::string& form, const std::string& input) {
+        folder.write("form", form);
+        folder.write("input", input);
+        Outcome on_terminal;
+        const Recording terminal_calls = run(true, std::nullopt, on_terminal);
+        const ModelRun modelled = model_run(form, input, form_path, input_path);
+        ASSERT_EQ(on_terminal.console, modelled.console);
+        ASSERT_EQ(on_terminal.status, modelled.status);
+        Files modelled_files = {{"form", form}, {"input", input}};
+        for (const auto& [output, bytes] : modelled.outputs) modelled_files[name_of_path(output)] = bytes;
+        ASSERT_EQ(summary(on_terminal.files), summary(modelled_files));
+
+        std::size_t points = 0;
+        for (bool terminal : {true, false}) {
+            Outcome clean;
+            const Recording clean_calls = run(terminal, std::nullopt, clean);
+            ASSERT_EQ(clean.console, on_terminal.console);
+            for (SystemCall kind : every_system_call) {
+                const std::size_t count = static_cast<std::size_t>(
+                    std::count_if(clean_calls.calls.begin(), clean_calls.calls.end(),
+                                  [&](const CallRecord& call) { return call.kind == kind; }));
+                for (std::size_t index = 0; index < count; ++index) {
+                    for (int error : errors_for(kind)) {
+                        const Fault fault{kind, index, error};
+                        SCOPED_TRACE(std::string(terminal ? "terminal, " : "pipe, ") + name_of(kind) +
+                                     " #" + std::to_string(index) + " fails with errno " +
+                                     std::to_string(error));
+                        Outcome actual;
+                        const Recording calls = run(terminal, fault, actual);
+                        const Outcome expected =
+                            expected_outcome(clean, clean_calls, terminal_calls, fault);
+                        EXPECT_EQ(actual.status, expected.status);
+                        EXPECT_EQ(actual.console, expected.console);
+                        expect_files(actual.files, expected, clean.files);
+                        ++points;
+                        if (HasFailure()) return;
+                    }
+                }
+            }
+        }
+        RecordProperty("failure_points", static_cast<int>(points));
+    }
+};
+
+TEST_F(FaultWalk, FourRecordsOverAMultiBufferInput) {
+    const std::string input = filler('a', 300 * 1024) + "M1\n" + filler('b', 200 * 1024) +
+                              "M2\n" + filler('c', 100 * 1024) + "M3\r\n" +
+                              filler('d', 400 * 1024) + "M4\n" + "not read\n";
+    const std::string form = "M1\n" + path("one") + "\n1\nM2\n" + path("two") + "\n0\nM3\n" +
+                             path("three") + "\n2\nM4\n" + path("four") + "\n1\n";
+    walk(form, input);
+}
+
+TEST_F(FaultWalk, InputEndingBeforeItsMarkers) {
+    const std::string input = filler('a', 300 * 1024) + "M1\n" + filler('b', 1024) + "unended";
+    const std::string form = "M1\n" + path("one") + "\n1\nM2\n" + path("two") + "\n1\nM3\n" +
+                             path("three") + "\n2\nM4\n" + path("four") + "\n1\n";
+    walk(form, input);
+}
+
+TEST_F(FaultWalk, FormCutShort) {
+    // A marker longer than the form's buffer, so that the form too is read
+    // in several pieces.
+    const std::string long_marker(100 * 1024, 'L');
+    const std::string input = filler('a', 1024) + long_marker + "\n" + filler('b', 300 * 1024) +
+                              "M2\nM3\n";
+    const std::string form = long_marker + "\n" + path("one") + "\n1\nM2\n" + path("two") +
+                             "\n1\nM3\n" + path("three");
+    walk(form, input);
+}
+
+}  // namespace
+}  // namespace kerfline::testing

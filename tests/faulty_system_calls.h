@@ -1,0 +1,50 @@
+// A stand-in for src/system_calls_posix.cpp, linked into tests instead of
+// it: every call the tool makes is recorded, standard output is captured
+// rather than written, and one chosen call can be made to fail.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace kerfline::testing {
+
+enum class SystemCall { open, read, write, close, fstat, ftruncate };
+
+inline constexpr SystemCall every_system_call[] = {SystemCall::open,  SystemCall::read,
+                                                   SystemCall::write, SystemCall::close,
+                                                   SystemCall::fstat, SystemCall::ftruncate};
+
+const char* name_of(SystemCall call);
+
+struct CallRecord {
+    SystemCall kind;
+    int fd = -1;            // the descriptor used, or the one open returned
+    std::string path;       // open only
+    std::size_t count = 0;  // write only: bytes asked to be written
+    bool failed = false;    // made to fail
+};
+
+// Calls of `kind` are counted from 0; the one numbered `index` fails with
+// `error` as the kernel would fail it: nothing read, written, opened or
+// truncated; a failed close still releases its descriptor.
+struct Fault {
+    SystemCall kind;
+    std::size_t index;
+    int error;
+};
+
+struct Recording {
+    std::vector<CallRecord> calls;
+    std::string console;       // what reached standard output
+    std::set<int> left_open;   // descriptors the tool opened and did not close
+};
+
+// From now on every call is recorded; standard output counts as a terminal
+// when `console_is_terminal`.
+void start_recording(bool console_is_terminal, std::optional<Fault> fault = std::nullopt);
+Recording stop_recording();
+
+}  // namespace kerfline::testing
