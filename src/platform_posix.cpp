@@ -62,10 +62,9 @@ ReadResult File::read(char* into, std::size_t capacity) {
 bool File::write(const char* bytes, std::size_t count) {
     while (count > 0) {
         const ssize_t n = sys::write(fd_of(handle_), bytes, count);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        if (n < 0 && errno == EINTR) continue;
+        // A write that takes nothing would take nothing again: as a full disk.
+        if (n <= 0) return false;
         bytes += n;
         count -= static_cast<std::size_t>(n);
     }
