@@ -153,21 +153,26 @@ void prepare_process() {
 }
 
 // Standard output keeps the text mode of a Windows console program: each
-// "\n" goes out as CR LF, in pieces so that no report is copied whole.
+// "\n" goes out as CR LF, in pieces so that no report is copied whole. A
+// successful write is taken as whole: some consoles count characters
+// rather than bytes written, and resending "the rest" would repeat text.
 void write_console(const char* bytes, std::size_t count) {
     const HANDLE output = standard_output();
     if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
     char translated[8192];
     std::size_t used = 0;
+    auto send = [&] {
+        DWORD written = 0;
+        const bool sent = ::WriteFile(output, translated, static_cast<DWORD>(used), &written, nullptr);
+        used = 0;
+        return sent;
+    };
     for (std::size_t i = 0; i < count; ++i) {
-        if (used + 2 > sizeof translated) {
-            if (!write_all(output, translated, used)) return;
-            used = 0;
-        }
+        if (used + 2 > sizeof translated && !send()) return;
         if (bytes[i] == '\n') translated[used++] = '\r';
         translated[used++] = bytes[i];
     }
-    write_all(output, translated, used);
+    if (used > 0) send();
 }
 
 bool console_is_interactive() {
