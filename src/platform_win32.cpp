@@ -30,8 +30,9 @@ bool has_nul(std::string_view path) { return path.find('\0') != std::string_view
 // violation, is what refuses it.
 HANDLE open_handle(std::string_view path, DWORD access, DWORD disposition) {
     const std::string name(path);
-    return ::CreateFileA(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    return ::CreateFileA(name.c_str(), access, share_all, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 struct Identity {
@@ -45,7 +46,8 @@ struct Identity {
 // other open file shares, so it never looks like the form or the input.
 bool identify(HANDLE handle, Identity& identity) {
     if (::GetFileType(handle) != FILE_TYPE_DISK) {
-        identity.id = {~std::uint64_t{0}, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(handle))};
+        const auto handle_value = reinterpret_cast<std::uintptr_t>(handle);
+        identity.id = {~std::uint64_t{0}, static_cast<std::uint64_t>(handle_value)};
         return true;
     }
     BY_HANDLE_FILE_INFORMATION info;
@@ -53,6 +55,8 @@ bool identify(HANDLE handle, Identity& identity) {
     identity.id = {info.dwVolumeSerialNumber,
                    (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
     identity.is_disk_file = true;
+    // CreateFile already refuses a directory unless asked for backup
+    // semantics; the attribute is checked too, whatever the file system.
     identity.is_directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     return true;
 }
@@ -146,8 +150,8 @@ void prepare_process() {
     const HANDLE output = standard_output();
     if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
     if (::GetFileType(output) == FILE_TYPE_UNKNOWN && ::GetLastError() == ERROR_INVALID_HANDLE) {
-        const HANDLE discard = ::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                             nullptr, OPEN_EXISTING, 0, nullptr);
+        const HANDLE discard = ::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr);
         if (discard != INVALID_HANDLE_VALUE) ::SetStdHandle(STD_OUTPUT_HANDLE, discard);
     }
 }
@@ -163,7 +167,8 @@ void write_console(const char* bytes, std::size_t count) {
     std::size_t used = 0;
     auto send = [&] {
         DWORD written = 0;
-        const bool sent = ::WriteFile(output, translated, static_cast<DWORD>(used), &written, nullptr);
+        const bool sent =
+            ::WriteFile(output, translated, static_cast<DWORD>(used), &written, nullptr) != 0;
         used = 0;
         return sent;
     };

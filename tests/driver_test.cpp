@@ -336,7 +336,9 @@ TEST_F(Split, RandomRunsAgreeWithTheModel) {
 class WindowsSplit : public Split {
 protected:
     void SetUp() override {
-        if (!testing_windows_build()) GTEST_SKIP() << "Windows path rules apply to the Windows build";
+        if (!testing_windows_build()) {
+            GTEST_SKIP() << "Windows path rules apply to the Windows build";
+        }
     }
 };
 
@@ -363,12 +365,14 @@ TEST_F(WindowsSplit, SameFileInAnotherSpellingIsRefused) {
     fs::create_directory(folder.path() / "sub");
     folder.write("input", input);
     // Windows ignores letter case and a trailing dot in names.
-    for (const std::string& name : std::vector<std::string>{"INPUT", ".\\Input", "sub\\..\\inPut", "input.",
-                                                            windows_path(folder.path() / "INPUT")}) {
+    const std::vector<std::string> names = {"INPUT", ".\\Input", "sub\\..\\inPut", "input.",
+                                            windows_path(folder.path() / "INPUT")};
+    for (const std::string& name : names) {
         const std::string form = "M\n" + name + "\n2\n";
         folder.write("form", form);
         const ToolRun result = run({"form", "input"});
-        EXPECT_EQ(result.console, preamble() + block_text(0, "M", name, 2) + cannot_open_text(name));
+        EXPECT_EQ(result.console,
+                  preamble() + block_text(0, "M", name, 2) + cannot_open_text(name));
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(folder.read("input"), input);
     }
