@@ -1,13 +1,16 @@
 #include "run_tool.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
+#include <optional>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -20,11 +23,35 @@ namespace fs = std::filesystem;
 std::vector<std::string> tool_command() {
     const char* configured = std::getenv("KERFLINE_TEST_COMMAND");
     std::istringstream words(configured != nullptr && *configured != '\0' ? configured
-                                                                           : KERFLINE_BINARY);
+                                                                           : KERFLINE_TOOL_COMMAND);
     return {std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
 }
 
+bool testing_windows_build() {
+    const char* target = std::getenv("KERFLINE_TEST_TARGET");
+    return target != nullptr && std::string_view(target) == "windows";
+}
+
+std::string windows_path(const fs::path& path) {
+    std::string name = "Z:" + path.string();
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
+
 namespace {
+
+// A Windows console program writes standard output in text mode, each "\n"
+// as CR LF. Gives the report back with "\n" line ends, or nothing when a
+// line end lacks its CR.
+std::optional<std::string> report_from_text_mode(const std::string& bytes) {
+    std::string report;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+        if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r')) return std::nullopt;
+        report += bytes[i];
+    }
+    return report;
+}
 
 void check(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
@@ -104,7 +131,7 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
 
     ToolRun run;
     std::vector<std::pair<int, std::string*>> streams = {{err_pipe[0], &run.errors}};
-    if (out_pipe[0] >= 0) streams.emplace_back(out_pipe[0], &run.console);
+    if (out_pipe[0] >= 0) streams.emplace_back(out_pipe[0], &run.console_bytes);
     drain(streams);
     for (const auto& stream : streams) ::close(stream.first);
 
@@ -113,6 +140,12 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
     while (::wait4(child, &wait_status, 0, &usage) < 0) check(errno == EINTR, "wait");
     if (WIFEXITED(wait_status)) run.status = WEXITSTATUS(wait_status);
     run.max_rss_kib = usage.ru_maxrss;
+    run.console = run.console_bytes;
+    if (testing_windows_build()) {
+        const std::optional<std::string> report = report_from_text_mode(run.console_bytes);
+        run.console_line_ends_native = report.has_value();
+        if (report) run.console = *report;
+    }
     return run;
 }
 

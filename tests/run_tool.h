@@ -12,7 +12,9 @@
 namespace kerfline::testing {
 
 struct ToolRun {
-    std::string console;  // standard output, bytes as written
+    std::string console;        // standard output, its line ends given back as "\n"
+    std::string console_bytes;  // standard output, bytes as written
+    bool console_line_ends_native = true;  // every line end is the target's own
     std::string errors;   // standard error, which must stay empty
     int status = -1;      // exit status, or -1 when the tool did not exit
     long max_rss_kib = 0;
@@ -24,6 +26,14 @@ struct ToolOptions {
     Console console = Console::pipe;
     std::map<std::string, std::string> environment;  // set in the child
 };
+
+// Whether the tool under test is the Windows build, run under Wine
+// (KERFLINE_TEST_TARGET=windows). Its console ends lines with CR LF, and a
+// few cases cannot hold there; this is the one place that says which.
+bool testing_windows_build();
+
+// How the Windows build names `path`: Wine shows the Linux root as drive Z:.
+std::string windows_path(const std::filesystem::path& path);
 
 // The command that runs the tool: KERFLINE_TEST_COMMAND if set (words split
 // at spaces, so a launcher may come first), else the binary just built.

@@ -1,0 +1,7 @@
+# Shared by the MinGW-w64 toolchain files, which set mingw_triple first.
+find_program(CMAKE_CXX_COMPILER NAMES ${mingw_triple}-g++-win32 ${mingw_triple}-g++ REQUIRED)
+set(CMAKE_FIND_ROOT_PATH /usr/${mingw_triple})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
