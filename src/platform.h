@@ -43,9 +43,19 @@ public:
     File() = default;
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    File(File&& other) noexcept;
-    File& operator=(File&& other) noexcept;
-    ~File();
+    File(File&& other) noexcept : handle_(other.handle_), id_(other.id_) {
+        other.handle_ = closed_handle;
+    }
+    File& operator=(File&& other) noexcept {
+        if (this != &other) {
+            close();
+            handle_ = other.handle_;
+            id_ = other.id_;
+            other.handle_ = closed_handle;
+        }
+        return *this;
+    }
+    ~File() { close(); }
 
     bool is_open() const { return handle_ != closed_handle; }
     FileId id() const { return id_; }

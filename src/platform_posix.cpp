@@ -35,22 +35,6 @@ int open_fd(std::string_view path, int flags) {
 
 }  // namespace
 
-File::File(File&& other) noexcept : handle_(other.handle_), id_(other.id_) {
-    other.handle_ = closed_handle;
-}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        id_ = other.id_;
-        other.handle_ = closed_handle;
-    }
-    return *this;
-}
-
-File::~File() { close(); }
-
 ReadResult File::read(char* into, std::size_t capacity) {
     for (;;) {
         const ssize_t n = sys::read(fd_of(handle_), into, capacity);

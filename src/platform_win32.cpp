@@ -76,22 +76,6 @@ bool write_all(HANDLE handle, const char* bytes, std::size_t count) {
 
 }  // namespace
 
-File::File(File&& other) noexcept : handle_(other.handle_), id_(other.id_) {
-    other.handle_ = closed_handle;
-}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        id_ = other.id_;
-        other.handle_ = closed_handle;
-    }
-    return *this;
-}
-
-File::~File() { close(); }
-
 ReadResult File::read(char* into, std::size_t capacity) {
     const auto piece = static_cast<DWORD>(std::min(capacity, largest_transfer));
     DWORD count = 0;
