@@ -1,5 +1,6 @@
 #include "byte_search.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -12,78 +13,90 @@ namespace kerfline {
 
 namespace {
 
-// Every place where the needle's first byte stands, checked whole.
-const char* find_plain(const char* from, const char* end, std::string_view needle) {
-    const char first = needle.front();
-    const std::size_t rest = needle.size() - 1;
-    while (static_cast<std::size_t>(end - from) > rest) {
-        const void* hit = std::memchr(from, first, static_cast<std::size_t>(end - from) - rest);
-        if (hit == nullptr) break;
-        const char* at = static_cast<const char*>(hit);
-        if (std::memcmp(at + 1, needle.data() + 1, rest) == 0) return at;
-        from = at + 1;
+bool text_at(const char* at, std::string_view text) {
+    return std::memcmp(at, text.data(), text.size()) == 0;
+}
+
+// Every line start, checked whole.
+const char* find_plain(const char* from, const char* end, std::string_view text) {
+    for (const char* at = from;;) {
+        const void* newline = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
+        if (newline == nullptr) return end;
+        at = static_cast<const char*>(newline) + 1;
+        if (static_cast<std::size_t>(end - at) < std::max<std::size_t>(text.size(), 1)) return end;
+        if (text_at(at, text)) return at;
     }
-    return end;
 }
 
 #ifdef KERFLINE_X86_VECTORS
 
-// The vector methods compare a block of positions at once on the needle's
-// first and last bytes, so that only the rare position that has both is
-// checked whole: a first byte that is common in the text costs nothing.
+// The vector methods test a block of places at once for a "\n" before
+// them, the text's first byte at them and its last byte where it would
+// end, so that only the rare place with all three is compared whole: text
+// full of the marker's bytes, or of line ends, costs no more than any other.
 
-const char* check_hits(const char* at, std::uint64_t hits, std::string_view needle) {
+const char* check_hits(const char* at, std::uint64_t hits, std::string_view text) {
     for (; hits != 0; hits &= hits - 1) {
         const char* candidate = at + __builtin_ctzll(hits);
-        if (std::memcmp(candidate + 1, needle.data() + 1, needle.size() - 2) == 0) return candidate;
+        if (text_at(candidate, text)) return candidate;
     }
     return nullptr;
 }
 
-// Positions in the 32 bytes from `at` whose byte is `first` and whose byte
-// `span` further on is `last`.
+__attribute__((target("avx2"))) inline __m256i equal_avx2(const char* at, __m256i bytes) {
+    return _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)), bytes);
+}
+
+// Places in the 32 from `at` with "\n" before, `first` at and `last`
+// `span` bytes on.
 __attribute__((target("avx2"))) inline __m256i match_avx2(const char* at, std::size_t span,
-                                                          __m256i first, __m256i last) {
-    const __m256i head = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-    const __m256i tail = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + span));
-    return _mm256_and_si256(_mm256_cmpeq_epi8(head, first), _mm256_cmpeq_epi8(tail, last));
+                                                          __m256i newline, __m256i first,
+                                                          __m256i last) {
+    return _mm256_and_si256(equal_avx2(at - 1, newline),
+                            _mm256_and_si256(equal_avx2(at, first), equal_avx2(at + span, last)));
 }
 
 __attribute__((target("avx2"))) const char* find_avx2(const char* from, const char* end,
-                                                      std::string_view needle) {
+                                                      std::string_view text) {
     constexpr std::size_t block = 64;
-    const std::size_t span = needle.size() - 1;
-    const __m256i first = _mm256_set1_epi8(needle.front());
-    const __m256i last = _mm256_set1_epi8(needle.back());
-    const char* at = from;
-    for (; static_cast<std::size_t>(end - at) >= block + span; at += block) {
-        const __m256i low = match_avx2(at, span, first, last);
-        const __m256i high = match_avx2(at + 32, span, first, last);
-        if (_mm256_testz_si256(_mm256_or_si256(low, high), _mm256_or_si256(low, high))) continue;
+    const std::size_t span = text.size() - 1;
+    const __m256i newline = _mm256_set1_epi8('\n');
+    const __m256i first = _mm256_set1_epi8(text.front());
+    const __m256i last = _mm256_set1_epi8(text.back());
+    const char* at = from + 1;
+    for (; at < end && static_cast<std::size_t>(end - at) >= block + span; at += block) {
+        const __m256i low = match_avx2(at, span, newline, first, last);
+        const __m256i high = match_avx2(at + 32, span, newline, first, last);
+        const __m256i any = _mm256_or_si256(low, high);
+        if (_mm256_testz_si256(any, any)) continue;
         const std::uint64_t hits =
             static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
             std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high))} << 32;
-        if (const char* found = check_hits(at, hits, needle)) return found;
+        if (const char* found = check_hits(at, hits, text)) return found;
     }
-    return find_plain(at, end, needle);
+    return find_plain(at - 1, end, text);
+}
+
+__attribute__((target("sse2"))) inline __m128i equal_sse2(const char* at, __m128i bytes) {
+    return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), bytes);
 }
 
 __attribute__((target("sse2"))) const char* find_sse2(const char* from, const char* end,
-                                                      std::string_view needle) {
+                                                      std::string_view text) {
     constexpr std::size_t block = 16;
-    const std::size_t span = needle.size() - 1;
-    const __m128i first = _mm_set1_epi8(needle.front());
-    const __m128i last = _mm_set1_epi8(needle.back());
-    const char* at = from;
-    for (; static_cast<std::size_t>(end - at) >= block + span; at += block) {
-        const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + span));
-        const auto hits = static_cast<std::uint32_t>(
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, first), _mm_cmpeq_epi8(tail, last))));
+    const std::size_t span = text.size() - 1;
+    const __m128i newline = _mm_set1_epi8('\n');
+    const __m128i first = _mm_set1_epi8(text.front());
+    const __m128i last = _mm_set1_epi8(text.back());
+    const char* at = from + 1;
+    for (; at < end && static_cast<std::size_t>(end - at) >= block + span; at += block) {
+        const __m128i all = _mm_and_si128(equal_sse2(at - 1, newline),
+                                          _mm_and_si128(equal_sse2(at, first), equal_sse2(at + span, last)));
+        const auto hits = static_cast<std::uint32_t>(_mm_movemask_epi8(all));
         if (hits == 0) continue;
-        if (const char* found = check_hits(at, hits, needle)) return found;
+        if (const char* found = check_hits(at, hits, text)) return found;
     }
-    return find_plain(at, end, needle);
+    return find_plain(at - 1, end, text);
 }
 
 #endif
@@ -107,24 +120,21 @@ std::vector<SearchMethod> usable_search_methods() {
     return methods;
 }
 
-const char* find_bytes(const char* from, const char* end, std::string_view needle,
-                       SearchMethod method) {
-    if (needle.size() == 1) {
-        const void* hit = std::memchr(from, needle.front(), static_cast<std::size_t>(end - from));
-        return hit == nullptr ? end : static_cast<const char*>(hit);
-    }
-    switch (method) {
+const char* find_line_start(const char* from, const char* end, std::string_view text,
+                            SearchMethod method) {
+    if (from >= end) return end;
+    switch (text.empty() ? SearchMethod::plain : method) {
 #ifdef KERFLINE_X86_VECTORS
-        case SearchMethod::avx2: return find_avx2(from, end, needle);
-        case SearchMethod::sse2: return find_sse2(from, end, needle);
+        case SearchMethod::avx2: return find_avx2(from, end, text);
+        case SearchMethod::sse2: return find_sse2(from, end, text);
 #endif
-        default: return find_plain(from, end, needle);
+        default: return find_plain(from, end, text);
     }
 }
 
-const char* find_bytes(const char* from, const char* end, std::string_view needle) {
+const char* find_line_start(const char* from, const char* end, std::string_view text) {
     static const SearchMethod fastest = fastest_method();
-    return find_bytes(from, end, needle, fastest);
+    return find_line_start(from, end, text, fastest);
 }
 
 }  // namespace kerfline

@@ -1,5 +1,6 @@
-// Finding a byte string in a buffer: the one loop every input byte passes
-// through, so it is kept apart to be made as fast as the machine allows.
+// Finding a line that begins with a given text: the one loop every input
+// byte passes through, so it is kept apart to be made as fast as the
+// machine allows.
 #pragma once
 
 #include <string_view>
@@ -12,10 +13,12 @@ enum class SearchMethod { plain, sse2, avx2 };
 // The methods this processor runs, the fastest last.
 std::vector<SearchMethod> usable_search_methods();
 
-// The first occurrence of `needle` (at least one byte) in [from, end), or
-// `end`; by the fastest method unless one is named.
-const char* find_bytes(const char* from, const char* end, std::string_view needle);
-const char* find_bytes(const char* from, const char* end, std::string_view needle,
-                       SearchMethod method);
+// The first place `at`, from < at, where a line begins (at[-1] is "\n")
+// and `text` follows in full before `end`; `end` when there is none. An
+// empty text is found at every line start before `end`. By the fastest
+// method unless one is named.
+const char* find_line_start(const char* from, const char* end, std::string_view text);
+const char* find_line_start(const char* from, const char* end, std::string_view text,
+                            SearchMethod method);
 
 }  // namespace kerfline

@@ -15,6 +15,8 @@ Fill InputBuffer::fill() {
         end_ -= begin_;
         begin_ = 0;
     }
+    // Readers consume what they have before asking for more; should one
+    // not, the buffer grows rather than read nothing and look like the end.
     if (end_ == bytes_.size()) bytes_.resize(bytes_.size() * 2);
     const ReadResult got = source_.read(bytes_.data() + end_, bytes_.size() - end_);
     if (got.failed) {
@@ -25,10 +27,6 @@ Fill InputBuffer::fill() {
         end_ += got.count;
     }
     return state_;
-}
-
-void InputBuffer::reserve_window(std::size_t count) {
-    if (count > bytes_.size() / 2) bytes_.resize(count * 2);
 }
 
 }  // namespace kerfline

@@ -27,10 +27,6 @@ public:
     // are final: the source is not asked again.
     Fill fill();
 
-    // Makes room for at least `count` unconsumed bytes plus as many again to
-    // read, so that a window that must be kept never stalls a fill.
-    void reserve_window(std::size_t count);
-
     bool exhausted() const { return state_ != Fill::more; }
     bool failed() const { return state_ == Fill::failed; }
 

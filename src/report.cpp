@@ -77,8 +77,15 @@ bool locale_names_utf8(std::string_view locale) {
 }
 
 void Console::put(std::string_view bytes) {
+    if (pending_.size() + bytes.size() > console_buffer_limit) {
+        flush();
+        // A long marker is echoed straight from the record, not copied.
+        if (bytes.size() >= console_buffer_limit) {
+            write_console(bytes.data(), bytes.size());
+            return;
+        }
+    }
     pending_.append(bytes);
-    if (pending_.size() >= console_buffer_limit) flush();
 }
 
 void Console::put(Text text) {

@@ -9,86 +9,119 @@ namespace kerfline {
 
 namespace {
 
-enum class LineEnd { present, absent, unknown };
+enum class Verdict { match, mismatch, undecided };
 
-// Whether a line end follows a marker's text at `at`. Only one CR belongs
-// to a line end, so the text of "X\r\n" is "X" and a text that ends in CR
-// needs a CR of its own before the LF.
-LineEnd line_end_at(const char* at, const char* end, bool text_ends_in_cr) {
-    if (at == end) return LineEnd::unknown;
-    if (*at == '\n') return text_ends_in_cr ? LineEnd::absent : LineEnd::present;
-    if (*at != '\r') return LineEnd::absent;
-    if (at + 1 == end) return LineEnd::unknown;
-    return at[1] == '\n' ? LineEnd::present : LineEnd::absent;
-}
-
-// The next place at or after `from` where a line equal to the marker could
-// begin, or `end`.
-const char* next_candidate(const char* from, const char* end, std::string_view marker) {
-    if (marker.empty()) {
-        // An empty line starts at its own line end.
-        const void* hit = std::memchr(from, '\n', static_cast<std::size_t>(end - from));
-        if (hit == nullptr) return end;
-        const char* newline = static_cast<const char*>(hit);
-        return newline > from && newline[-1] == '\r' ? newline - 1 : newline;
+// Goes on comparing a line with the marker line from `at`, `seen` of its
+// bytes having matched already (perhaps in an earlier read). The line
+// matches when its text, "\n" or "\r\n" removed, is the marker: only one
+// CR belongs to the line end, so a marker that itself ends in CR needs a
+// second one. On a match `line_end` is set past the "\n".
+Verdict continue_line(const char* at, const char* end, std::string_view marker,
+                      std::size_t& seen, const char*& line_end) {
+    const std::size_t length = marker.size();
+    if (seen < length) {
+        const std::size_t count = std::min(length - seen, static_cast<std::size_t>(end - at));
+        if (std::memcmp(at, marker.data() + seen, count) != 0) return Verdict::mismatch;
+        at += count;
+        seen += count;
+        if (seen < length) return Verdict::undecided;
     }
-    return find_bytes(from, end, marker);
+    if (seen == length) {
+        if (at == end) return Verdict::undecided;
+        if (*at == '\n') {
+            if (!marker.empty() && marker.back() == '\r') return Verdict::mismatch;
+            line_end = at + 1;
+            return Verdict::match;
+        }
+        if (*at != '\r') return Verdict::mismatch;
+        ++at;
+        ++seen;
+    }
+    if (at == end) return Verdict::undecided;
+    if (*at != '\n') return Verdict::mismatch;
+    line_end = at + 1;
+    return Verdict::match;
 }
 
-struct Scan {
-    const char* stop;       // the bytes before it are decided
-    bool matched;           // and end with the marker line
-    bool stop_at_line_start;
+// The last line start in the final `within` bytes of [from, end), end
+// itself included, or nullptr.
+const char* last_line_start(const char* from, const char* end, std::size_t within) {
+    const char* found = nullptr;
+    const char* at = end - std::min(within, static_cast<std::size_t>(end - from));
+    while (const void* newline = std::memchr(at, '\n', static_cast<std::size_t>(end - at))) {
+        at = static_cast<const char*>(newline) + 1;
+        found = at;
+    }
+    return found;
+}
+
+// Where a section stands within one read.
+struct Window {
+    const char* line_end = nullptr;  // past the marker line, when it was found
+    bool candidate;                  // the last line so far may still be the marker line
+    std::size_t seen;                // and this many of its bytes matched
 };
 
-// Looks for the marker line in [from, end). Unless `final`, a candidate that
-// runs past `end` stops the scan so that more input can decide it.
-Scan scan(const char* from, const char* end, bool from_at_line_start, std::string_view marker,
-          bool final) {
-    auto line_start = [&](const char* at) { return at == from ? from_at_line_start : at[-1] == '\n'; };
-    const bool text_ends_in_cr = !marker.empty() && marker.back() == '\r';
-    for (const char* at = from;; ++at) {
-        at = next_candidate(at, end, marker);
-        if (at == end) break;
-        if (!line_start(at)) continue;
-        const char* text_end = at + marker.size();
-        switch (line_end_at(text_end, end, text_ends_in_cr)) {
-            case LineEnd::present:
-                return {text_end + (*text_end == '\r' ? 2 : 1), true, true};
-            case LineEnd::unknown:
-                if (!final) return {at, false, true};
-                break;
-            case LineEnd::absent:
-                break;
+// Looks for the marker line in [from, end). `candidate` and `seen` say
+// whether a line that began before `from` is still in the running.
+Window scan(const char* from, const char* end, std::string_view marker, bool candidate,
+            std::size_t seen) {
+    Window window{nullptr, false, 0};
+    if (candidate) {
+        switch (continue_line(from, end, marker, seen, window.line_end)) {
+            case Verdict::match: return window;
+            case Verdict::undecided: return {nullptr, true, seen};
+            case Verdict::mismatch: break;
         }
     }
-    if (final) return {end, false, false};
-    // A marker line may begin in the last bytes and end in the next read.
-    const std::size_t held = std::min<std::size_t>(static_cast<std::size_t>(end - from),
-                                                   marker.size() + 1);
-    const char* stop = end - held;
-    return {stop, false, line_start(stop)};
+    for (const char* at = from;;) {
+        at = find_line_start(at, end, marker);
+        if (at == end) break;
+        std::size_t matched = 0;
+        switch (continue_line(at, end, marker, matched, window.line_end)) {
+            case Verdict::match: return window;
+            case Verdict::undecided: return {nullptr, true, matched};
+            case Verdict::mismatch: break;
+        }
+    }
+    // The marker line may begin in the last bytes and end in the next read;
+    // it can only be the last line, and its bytes so far are a prefix of
+    // the marker (and a CR).
+    if (const char* start = last_line_start(from, end, marker.size() + 2)) {
+        std::size_t matched = 0;
+        if (continue_line(start, end, marker, matched, window.line_end) == Verdict::undecided) {
+            return {nullptr, true, matched};
+        }
+    }
+    return window;
 }
 
 }  // namespace
 
 Transfer transfer_section(InputBuffer& input, std::string_view marker, ByteSink* sink) {
-    input.reserve_window(marker.size() + 2);
-    bool at_line_start = true;
+    // Every section begins at a line start, so its first line is in the
+    // running from the start. The bytes of a line still in the running are
+    // written at once like any other: whether it matches or not, it belongs
+    // to this section, so only the count of its matched bytes is kept and
+    // memory does not grow with the marker.
+    bool candidate = true;
+    std::size_t seen = 0;
     for (;;) {
-        const bool final = input.exhausted();
-        const Scan found = scan(input.begin(), input.end(), at_line_start, marker, final);
-        const auto count = static_cast<std::size_t>(found.stop - input.begin());
+        const Window window = scan(input.begin(), input.end(), marker, candidate, seen);
+        const char* stop = window.line_end != nullptr ? window.line_end : input.end();
+        const auto count = static_cast<std::size_t>(stop - input.begin());
         if (sink != nullptr && count > 0 && !sink->write(input.begin(), count)) {
-            // After a failed read only the bytes read before it are left to
-            // write; the read is the failure to report.
-            return input.failed() ? Transfer::read_failed : Transfer::write_failed;
+            return Transfer::write_failed;
         }
         input.consume(count);
-        if (found.matched) return Transfer::completed;
-        if (final) return input.failed() ? Transfer::read_failed : Transfer::completed;
-        at_line_start = found.stop_at_line_start;
-        input.fill();
+        if (window.line_end != nullptr) return Transfer::completed;
+        candidate = window.candidate;
+        seen = window.seen;
+        switch (input.fill()) {
+            case Fill::more: break;
+            case Fill::end: return Transfer::completed;
+            case Fill::failed: return Transfer::read_failed;
+        }
     }
 }
 

