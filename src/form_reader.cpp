@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <new>
 
 namespace kerfline {
 
-LineRead read_line(InputBuffer& input, std::string& line) {
-    line.clear();
+namespace {
+
+LineRead append_line(InputBuffer& input, std::string& line) {
     bool read_any = false;
     for (;;) {
         const char* first = input.begin();
@@ -27,6 +29,20 @@ LineRead read_line(InputBuffer& input, std::string& line) {
             case Fill::end: return read_any ? LineRead::line : LineRead::end;
             case Fill::failed: return LineRead::failed;
         }
+    }
+}
+
+}  // namespace
+
+LineRead read_line(InputBuffer& input, std::string& line) {
+    line.clear();
+    // A form line is held whole; one too long for memory is a form that
+    // cannot be read, not a crash.
+    try {
+        return append_line(input, line);
+    } catch (const std::bad_alloc&) {
+        line = std::string();
+        return LineRead::failed;
     }
 }
 

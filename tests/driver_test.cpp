@@ -180,6 +180,20 @@ TEST_F(Split, LongMarkerCostsOnlyItsOwnLength) {
     EXPECT_EQ(folder.read("out"), "a\n" + std::string(size - 1, 'm') + "x\n" + std::string(size, 'm') + "\n");
 }
 
+TEST_F(Split, FormLineTooLongForMemoryIsAFormThatCannotBeRead) {
+#if KERFLINE_SANITIZED
+    GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
+#endif
+    if (testing_windows_build()) GTEST_SKIP() << "the limit is set on Wine, not on the tool";
+    folder.write("form", std::string(256 * 1024 * 1024, 'm') + "\nout\n1\n");
+    folder.write("input", "m\n");
+    ToolOptions options;
+    options.address_space_limit = 128 * 1024 * 1024;
+    const ToolRun result = run({"form", "input"}, options);
+    EXPECT_EQ(result.console, preamble() + cannot_read_text("form"));
+    EXPECT_EQ(result.status, 1);
+}
+
 TEST_F(Split, NulIsAnOrdinaryByte) {
     using namespace std::string_literals;
     expect_as_modelled("a\0b\nout\0put\n1\n"s, "a\nx\0y\na\0b\nrest\0\n"s);

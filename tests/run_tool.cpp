@@ -122,6 +122,10 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
         if (options.console == Console::closed) ::close(STDOUT_FILENO);
         ::dup2(err_pipe[1], STDERR_FILENO);
         for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
+        if (options.address_space_limit != 0) {
+            const rlimit limit{options.address_space_limit, options.address_space_limit};
+            ::setrlimit(RLIMIT_AS, &limit);
+        }
         if (::chdir(folder.c_str()) != 0) ::_exit(126);
         ::execvp(argv[0], argv.data());
         ::_exit(127);

@@ -25,6 +25,7 @@ enum class Console { pipe, pipe_closed_at_once, closed, terminal };
 struct ToolOptions {
     Console console = Console::pipe;
     std::map<std::string, std::string> environment;  // set in the child
+    std::size_t address_space_limit = 0;               // bytes, when not 0
 };
 
 // Whether the tool under test is the Windows build, run under Wine
