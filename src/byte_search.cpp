@@ -31,9 +31,10 @@ const char* find_plain(const char* from, const char* end, std::string_view text)
 #ifdef KERFLINE_X86_VECTORS
 
 // The vector methods test a block of places at once for a "\n" before
-// them, the text's first byte at them and its last byte where it would
-// end, so that only the rare place with all three is compared whole: text
-// full of the marker's bytes, or of line ends, costs no more than any other.
+// them and the text's last byte where it would end, so that only the rare
+// line start with both is compared whole: a place inside a line is never
+// compared, so text full of the marker's own bytes costs no more than any
+// other.
 
 const char* check_hits(const char* at, std::uint64_t hits, std::string_view text) {
     for (; hits != 0; hits &= hits - 1) {
@@ -47,13 +48,10 @@ __attribute__((target("avx2"))) inline __m256i equal_avx2(const char* at, __m256
     return _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)), bytes);
 }
 
-// Places in the 32 from `at` with "\n" before, `first` at and `last`
-// `span` bytes on.
+// Places in the 32 from `at` with "\n" before and `last` `span` bytes on.
 __attribute__((target("avx2"))) inline __m256i match_avx2(const char* at, std::size_t span,
-                                                          __m256i newline, __m256i first,
-                                                          __m256i last) {
-    return _mm256_and_si256(equal_avx2(at - 1, newline),
-                            _mm256_and_si256(equal_avx2(at, first), equal_avx2(at + span, last)));
+                                                          __m256i newline, __m256i last) {
+    return _mm256_and_si256(equal_avx2(at - 1, newline), equal_avx2(at + span, last));
 }
 
 __attribute__((target("avx2"))) const char* find_avx2(const char* from, const char* end,
@@ -61,12 +59,11 @@ __attribute__((target("avx2"))) const char* find_avx2(const char* from, const ch
     constexpr std::size_t block = 64;
     const std::size_t span = text.size() - 1;
     const __m256i newline = _mm256_set1_epi8('\n');
-    const __m256i first = _mm256_set1_epi8(text.front());
     const __m256i last = _mm256_set1_epi8(text.back());
     const char* at = from + 1;
     for (; at < end && static_cast<std::size_t>(end - at) >= block + span; at += block) {
-        const __m256i low = match_avx2(at, span, newline, first, last);
-        const __m256i high = match_avx2(at + 32, span, newline, first, last);
+        const __m256i low = match_avx2(at, span, newline, last);
+        const __m256i high = match_avx2(at + 32, span, newline, last);
         const __m256i any = _mm256_or_si256(low, high);
         if (_mm256_testz_si256(any, any)) continue;
         const std::uint64_t hits =
@@ -86,12 +83,10 @@ __attribute__((target("sse2"))) const char* find_sse2(const char* from, const ch
     constexpr std::size_t block = 16;
     const std::size_t span = text.size() - 1;
     const __m128i newline = _mm_set1_epi8('\n');
-    const __m128i first = _mm_set1_epi8(text.front());
     const __m128i last = _mm_set1_epi8(text.back());
     const char* at = from + 1;
     for (; at < end && static_cast<std::size_t>(end - at) >= block + span; at += block) {
-        const __m128i all = _mm_and_si128(equal_sse2(at - 1, newline),
-                                          _mm_and_si128(equal_sse2(at, first), equal_sse2(at + span, last)));
+        const __m128i all = _mm_and_si128(equal_sse2(at - 1, newline), equal_sse2(at + span, last));
         const auto hits = static_cast<std::uint32_t>(_mm_movemask_epi8(all));
         if (hits == 0) continue;
         if (const char* found = check_hits(at, hits, text)) return found;
