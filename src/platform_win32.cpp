@@ -61,6 +61,20 @@ bool identify(HANDLE handle, Identity& identity) {
     return true;
 }
 
+// Opens `path` and tells what it is. A name with a NUL byte and a
+// directory are refused.
+HANDLE open_identified(std::string_view path, DWORD access, DWORD disposition,
+                       Identity& identity) {
+    if (has_nul(path)) return INVALID_HANDLE_VALUE;
+    const HANDLE handle = open_handle(path, access, disposition);
+    if (handle == INVALID_HANDLE_VALUE) return handle;
+    if (!identify(handle, identity) || identity.is_directory) {
+        ::CloseHandle(handle);
+        return INVALID_HANDLE_VALUE;
+    }
+    return handle;
+}
+
 HANDLE standard_output() { return ::GetStdHandle(STD_OUTPUT_HANDLE); }
 
 bool write_all(HANDLE handle, const char* bytes, std::size_t count) {
@@ -97,28 +111,21 @@ bool File::close() {
 }
 
 bool File::open_for_reading(std::string_view path, File& file) {
-    if (has_nul(path)) return false;
-    const HANDLE handle = open_handle(path, GENERIC_READ, OPEN_EXISTING);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    File opened(reinterpret_cast<std::intptr_t>(handle), FileId{});
     Identity identity;
-    if (!identify(handle, identity) || identity.is_directory) return false;
-    opened.id_ = identity.id;
-    file = std::move(opened);
+    const HANDLE handle = open_identified(path, GENERIC_READ, OPEN_EXISTING, identity);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    file = File(reinterpret_cast<std::intptr_t>(handle), identity.id);
     return true;
 }
 
 bool File::open_for_writing(std::string_view path, std::span<const FileId> guarded,
                             File& file) {
-    if (has_nul(path)) return false;
     // OPEN_ALWAYS rather than CREATE_ALWAYS: the file must be known not to
     // be guarded before it loses a byte.
-    const HANDLE handle = open_handle(path, GENERIC_WRITE, OPEN_ALWAYS);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    File opened(reinterpret_cast<std::intptr_t>(handle), FileId{});
     Identity identity;
-    if (!identify(handle, identity) || identity.is_directory) return false;
-    opened.id_ = identity.id;
+    const HANDLE handle = open_identified(path, GENERIC_WRITE, OPEN_ALWAYS, identity);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    File opened(reinterpret_cast<std::intptr_t>(handle), identity.id);
     for (const FileId& id : guarded) {
         if (id == opened.id_) return false;
     }
