@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstddef>
-#include <vector>
+#include <memory>
 
 #include "platform.h"
 
@@ -18,8 +18,8 @@ public:
     InputBuffer(ByteSource& source, std::size_t capacity = default_capacity);
 
     // The bytes read but not yet consumed.
-    const char* begin() const { return bytes_.data() + begin_; }
-    const char* end() const { return bytes_.data() + end_; }
+    const char* begin() const { return bytes_.get() + begin_; }
+    const char* end() const { return bytes_.get() + end_; }
     std::size_t size() const { return end_ - begin_; }
     void consume(std::size_t count) { begin_ += count; }
 
@@ -31,8 +31,15 @@ public:
     bool failed() const { return state_ == Fill::failed; }
 
 private:
+    struct Release {
+        void operator()(char* bytes) const;
+    };
+    using PlacedBytes = std::unique_ptr<char, Release>;
+    static PlacedBytes allocate(std::size_t capacity);
+
     ByteSource& source_;
-    std::vector<char> bytes_;
+    PlacedBytes bytes_;
+    std::size_t capacity_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     Fill state_ = Fill::more;
