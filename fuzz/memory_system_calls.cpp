@@ -113,6 +113,12 @@ int close(int fd) {
     return 0;
 }
 
+// Descriptors here start above the standard streams, so none is moved.
+int duplicate_above(int, int) {
+    errno = EBADF;
+    return -1;
+}
+
 int fstat(int fd, struct stat* status) {
     OpenFile* file = open_file(fd);
     if (file == nullptr) return -1;

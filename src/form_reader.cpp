@@ -42,7 +42,7 @@ LineRead read_line(InputBuffer& input, std::string& line) {
         return append_line(input, line);
     } catch (const std::bad_alloc&) {
         line = std::string();
-        return LineRead::failed;
+        return LineRead::too_long;
     }
 }
 
@@ -67,8 +67,12 @@ FormRead read_form_record(InputBuffer& form, form_record& record) {
     reads[0] = read_line(form, record.marker_line);
     reads[1] = reads[0] == LineRead::line ? read_line(form, record.output_name) : reads[0];
     reads[2] = reads[1] == LineRead::line ? read_line(form, flag_line) : reads[1];
-    if (reads[2] == LineRead::failed) return FormRead::failed;
-    if (reads[2] == LineRead::end) return FormRead::end;
+    switch (reads[2]) {
+        case LineRead::line: break;
+        case LineRead::end: return FormRead::end;
+        case LineRead::failed: return FormRead::failed;
+        case LineRead::too_long: return FormRead::line_too_long;
+    }
     record.output_flag = parse_flag(flag_line);
     return FormRead::record;
 }

@@ -16,15 +16,15 @@ struct form_record {
     std::int32_t output_flag = 0;
 };
 
-enum class FormRead { record, end, failed };
+enum class FormRead { record, end, failed, line_too_long };
 
 // Reads the next three lines into `record`. A trailing record of one or two
 // lines is no record.
 FormRead read_form_record(InputBuffer& form, form_record& record);
 
-enum class LineRead { line, end, failed };
+enum class LineRead { line, end, failed, too_long };
 
-// Reads one line of any length. The line end, "\n" or "\r\n", is dropped; a
+// Reads one line of any length, or tells that it is too long for memory. The line end, "\n" or "\r\n", is dropped; a
 // last line without one is still a line.
 LineRead read_line(InputBuffer& input, std::string& line);
 

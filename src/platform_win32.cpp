@@ -25,6 +25,8 @@ HANDLE handle_of(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle)
 // A name with a NUL byte cannot reach the system whole, so it names no file.
 bool has_nul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
 
+FileError last_system_error() { return {static_cast<std::uint32_t>(::GetLastError())}; }
+
 // Sharing everything lets the form and the input be one file, and lets an
 // output that is one of them open so the identity check, not a sharing
 // violation, is what refuses it.
@@ -61,14 +63,22 @@ bool identify(HANDLE handle, Identity& identity) {
     return true;
 }
 
-// Opens `path` and tells what it is. A name with a NUL byte and a
-// directory are refused.
+// Opens `path` and tells what it is, or why it cannot be opened. A name
+// with a NUL byte and a directory are refused.
 HANDLE open_identified(std::string_view path, DWORD access, DWORD disposition,
-                       Identity& identity) {
-    if (has_nul(path)) return INVALID_HANDLE_VALUE;
+                       Identity& identity, FileError& error) {
+    if (has_nul(path)) {
+        error = {0, FileError::Refusal::nul_in_name};
+        return INVALID_HANDLE_VALUE;
+    }
     const HANDLE handle = open_handle(path, access, disposition);
-    if (handle == INVALID_HANDLE_VALUE) return handle;
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = last_system_error();
+        return handle;
+    }
     if (!identify(handle, identity) || identity.is_directory) {
+        error = identity.is_directory ? FileError{0, FileError::Refusal::directory}
+                                      : last_system_error();
         ::CloseHandle(handle);
         return INVALID_HANDLE_VALUE;
     }
@@ -77,82 +87,11 @@ HANDLE open_identified(std::string_view path, DWORD access, DWORD disposition,
 
 HANDLE standard_output() { return ::GetStdHandle(STD_OUTPUT_HANDLE); }
 
-bool write_all(HANDLE handle, const char* bytes, std::size_t count) {
-    while (count > 0) {
-        const auto piece = static_cast<DWORD>(std::min(count, largest_transfer));
-        DWORD written = 0;
-        if (!::WriteFile(handle, bytes, piece, &written, nullptr) || written == 0) return false;
-        bytes += written;
-        count -= written;
-    }
-    return true;
-}
-
-}  // namespace
-
-ReadResult File::read(char* into, std::size_t capacity) {
-    const auto piece = static_cast<DWORD>(std::min(capacity, largest_transfer));
-    DWORD count = 0;
-    if (::ReadFile(handle_of(handle_), into, piece, &count, nullptr)) return {count, false};
-    // A pipe whose writer has gone has simply ended.
-    if (::GetLastError() == ERROR_BROKEN_PIPE) return {0, false};
-    return {0, true};
-}
-
-bool File::write(const char* bytes, std::size_t count) {
-    return write_all(handle_of(handle_), bytes, count);
-}
-
-bool File::close() {
-    if (!is_open()) return true;
-    const HANDLE handle = handle_of(handle_);
-    handle_ = closed_handle;
-    return ::CloseHandle(handle) != 0;
-}
-
-bool File::open_for_reading(std::string_view path, File& file) {
-    Identity identity;
-    const HANDLE handle = open_identified(path, GENERIC_READ, OPEN_EXISTING, identity);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    file = File(reinterpret_cast<std::intptr_t>(handle), identity.id);
-    return true;
-}
-
-bool File::open_for_writing(std::string_view path, std::span<const FileId> guarded,
-                            File& file) {
-    // OPEN_ALWAYS rather than CREATE_ALWAYS: the file must be known not to
-    // be guarded before it loses a byte.
-    Identity identity;
-    const HANDLE handle = open_identified(path, GENERIC_WRITE, OPEN_ALWAYS, identity);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    File opened(reinterpret_cast<std::intptr_t>(handle), identity.id);
-    for (const FileId& id : guarded) {
-        if (id == opened.id_) return false;
-    }
-    // The handle stands at offset 0, so this empties the file.
-    if (identity.is_disk_file && !::SetEndOfFile(handle)) return false;
-    file = std::move(opened);
-    return true;
-}
-
-void prepare_process() {
-    // A standard output handle that was closed before the start could be
-    // reused by the next file opened, and the report would land in it.
-    const HANDLE output = standard_output();
-    if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
-    if (::GetFileType(output) == FILE_TYPE_UNKNOWN && ::GetLastError() == ERROR_INVALID_HANDLE) {
-        const HANDLE discard = ::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                                             OPEN_EXISTING, 0, nullptr);
-        if (discard != INVALID_HANDLE_VALUE) ::SetStdHandle(STD_OUTPUT_HANDLE, discard);
-    }
-}
-
-// Standard output keeps the text mode of a Windows console program: each
+// A standard stream keeps the text mode of a Windows console program: each
 // "\n" goes out as CR LF, in pieces so that no report is copied whole. A
 // successful write is taken as whole: some consoles count characters
 // rather than bytes written, and resending "the rest" would repeat text.
-void write_console(const char* bytes, std::size_t count) {
-    const HANDLE output = standard_output();
+void write_text_mode(HANDLE output, const char* bytes, std::size_t count) {
     if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
     char translated[8192];
     std::size_t used = 0;
@@ -169,6 +108,111 @@ void write_console(const char* bytes, std::size_t count) {
         translated[used++] = bytes[i];
     }
     if (used > 0) send();
+}
+
+}  // namespace
+
+std::string describe_system_error(std::uint32_t code) {
+    char* text = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string description = length > 0 ? std::string(text, length)
+                                         : "error " + std::to_string(code);
+    ::LocalFree(text);
+    // One line, without the line end and full stop the system adds.
+    while (!description.empty() && std::string_view(" .\r\n").find(description.back()) !=
+                                       std::string_view::npos) {
+        description.pop_back();
+    }
+    return description;
+}
+
+bool File::fail_with_system_error() {
+    error_ = last_system_error();
+    return false;
+}
+
+ReadResult File::read(char* into, std::size_t capacity) {
+    const auto piece = static_cast<DWORD>(std::min(capacity, largest_transfer));
+    DWORD count = 0;
+    if (::ReadFile(handle_of(handle_), into, piece, &count, nullptr)) return {count, false};
+    // A pipe whose writer has gone has simply ended.
+    if (::GetLastError() == ERROR_BROKEN_PIPE) return {0, false};
+    fail_with_system_error();
+    return {0, true};
+}
+
+bool File::write(const char* bytes, std::size_t count) {
+    while (count > 0) {
+        const auto piece = static_cast<DWORD>(std::min(count, largest_transfer));
+        DWORD written = 0;
+        if (!::WriteFile(handle_of(handle_), bytes, piece, &written, nullptr)) {
+            return fail_with_system_error();
+        }
+        // A write that takes nothing would take nothing again: as a full disk.
+        if (written == 0) {
+            ::SetLastError(ERROR_DISK_FULL);
+            return fail_with_system_error();
+        }
+        bytes += written;
+        count -= written;
+    }
+    return true;
+}
+
+bool File::close() {
+    if (!is_open()) return true;
+    const HANDLE handle = handle_of(handle_);
+    handle_ = closed_handle;
+    return ::CloseHandle(handle) != 0 || fail_with_system_error();
+}
+
+bool File::open_for_reading(std::string_view path, File& file) {
+    file = File();
+    Identity identity;
+    const HANDLE handle = open_identified(path, GENERIC_READ, OPEN_EXISTING, identity, file.error_);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    file = File(reinterpret_cast<std::intptr_t>(handle), identity.id);
+    return true;
+}
+
+bool File::open_for_writing(std::string_view path, std::span<const FileId> guarded,
+                            File& file) {
+    file = File();
+    // OPEN_ALWAYS rather than CREATE_ALWAYS: the file must be known not to
+    // be guarded before it loses a byte.
+    Identity identity;
+    const HANDLE handle = open_identified(path, GENERIC_WRITE, OPEN_ALWAYS, identity, file.error_);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    File opened(reinterpret_cast<std::intptr_t>(handle), identity.id);
+    for (std::size_t index = 0; index < guarded.size(); ++index) {
+        if (guarded[index] == opened.id_) return file.refuse(FileError::Refusal::guarded, index);
+    }
+    // The handle stands at offset 0, so this empties the file.
+    if (identity.is_disk_file && !::SetEndOfFile(handle)) return file.fail_with_system_error();
+    file = std::move(opened);
+    return true;
+}
+
+void prepare_process() {
+    // A standard output handle that was closed before the start could be
+    // reused by the next file opened, and the report would land in it.
+    const HANDLE output = standard_output();
+    if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
+    if (::GetFileType(output) == FILE_TYPE_UNKNOWN && ::GetLastError() == ERROR_INVALID_HANDLE) {
+        const HANDLE discard = ::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr);
+        if (discard != INVALID_HANDLE_VALUE) ::SetStdHandle(STD_OUTPUT_HANDLE, discard);
+    }
+}
+
+void write_console(const char* bytes, std::size_t count) {
+    write_text_mode(standard_output(), bytes, count);
+}
+
+void write_error_stream(const char* bytes, std::size_t count) {
+    write_text_mode(::GetStdHandle(STD_ERROR_HANDLE), bytes, count);
 }
 
 bool console_is_interactive() {

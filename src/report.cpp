@@ -47,6 +47,16 @@ constexpr FixedText table[] = {
     {Text::newline, "\n", "\n"},
     {Text::arrows, "\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\n",
      "↓↓↓↓↓↓↓↓↓↓\n"},
+    {Text::error_prefix, "kerfline: ", "kerfline: "},
+    {Text::error_separator, ": ", ": "},
+    {Text::reason_directory, "Is a directory", "Is a directory"},
+    {Text::reason_nul_in_name, "the name holds a NUL byte", "the name holds a NUL byte"},
+    {Text::reason_output_is_form, "the output is the form file", "the output is the form file"},
+    {Text::reason_output_is_input, "the output is the input file",
+     "the output is the input file"},
+    {Text::reason_form_line_too_long, "a form line too long for memory",
+     "a form line too long for memory"},
+    {Text::reason_out_of_memory, "out of memory", "out of memory"},
 };
 
 constexpr bool table_in_order() {
@@ -139,22 +149,67 @@ void report_record(Console& console, std::int64_t section_index, const form_reco
     console.message_done();
 }
 
+namespace {
+
+std::string_view shift_jis(Text text) { return table[static_cast<std::size_t>(text)].shift_jis; }
+
+// Standard error is for people and logs, not for the report's scripts, so
+// it is not buffered and each line is written in one piece.
+void write_error_line(std::string_view text) {
+    std::string line(shift_jis(Text::error_prefix));
+    line.append(text).append(shift_jis(Text::newline));
+    write_error_stream(line.data(), line.size());
+}
+
+void explain(std::string_view path, std::string_view reason) {
+    write_error_line(std::string(path).append(shift_jis(Text::error_separator)).append(reason));
+}
+
 void report_path_error(Console& console, Text error, std::string_view path) {
     console.put(Text::path_opening);
     console.put(path);
     console.put(error);
     console.message_done();
+    console.flush();
 }
+
+std::string reason_for(const FileError& why) {
+    switch (why.refusal) {
+        case FileError::Refusal::none: return describe_system_error(why.system_code);
+        case FileError::Refusal::directory: return std::string(shift_jis(Text::reason_directory));
+        case FileError::Refusal::nul_in_name:
+            return std::string(shift_jis(Text::reason_nul_in_name));
+        case FileError::Refusal::guarded:
+            return std::string(shift_jis(why.guarded_index == static_cast<std::size_t>(Guarded::form)
+                                             ? Text::reason_output_is_form
+                                             : Text::reason_output_is_input));
+    }
+    return {};
+}
+
+}  // namespace
+
+void report_failure(Console& console, Text error, std::string_view path, const FileError& why) {
+    report_path_error(console, error, path);
+    explain(path, reason_for(why));
+}
+
+void report_failure(Console& console, Text error, std::string_view path, Text reason) {
+    report_path_error(console, error, path);
+    explain(path, shift_jis(reason));
+}
+
+void report_out_of_memory() { write_error_line(shift_jis(Text::reason_out_of_memory)); }
 
 namespace {
 
-bool report_open(Console& console, std::string_view path, bool opened) {
+bool report_open(Console& console, std::string_view path, bool opened, const FileError& why) {
     if (opened) {
         console.put(path);
         console.put(Text::opened);
         console.message_done();
     } else {
-        report_path_error(console, Text::cannot_open, path);
+        report_failure(console, Text::cannot_open, path, why);
     }
     return opened;
 }
@@ -162,12 +217,12 @@ bool report_open(Console& console, std::string_view path, bool opened) {
 }  // namespace
 
 bool open_reported(Console& console, std::string_view path, File& file) {
-    return report_open(console, path, File::open_for_reading(path, file));
+    return report_open(console, path, File::open_for_reading(path, file), file.error());
 }
 
 bool open_reported(Console& console, std::string_view path, std::span<const FileId> guarded,
                    File& file) {
-    return report_open(console, path, File::open_for_writing(path, guarded, file));
+    return report_open(console, path, File::open_for_writing(path, guarded, file), file.error());
 }
 
 }  // namespace kerfline

@@ -32,6 +32,15 @@ enum class Text {
     colon,
     newline,
     arrows,
+    // Standard error, where a failure says why: "kerfline: path: reason".
+    error_prefix,
+    error_separator,
+    reason_directory,
+    reason_nul_in_name,
+    reason_output_is_form,
+    reason_output_is_input,
+    reason_form_line_too_long,
+    reason_out_of_memory,
 };
 
 struct FixedText {
@@ -70,8 +79,16 @@ private:
 void report_usage(Console& console);
 void report_banner(Console& console);
 void report_record(Console& console, std::int64_t section_index, const form_record& record);
-// "[path]" followed by `error`.
-void report_path_error(Console& console, Text error, std::string_view path);
+
+// "[path]" followed by `error` on the console, for scripts that read it,
+// and the reason on standard error: "kerfline: path: reason".
+void report_failure(Console& console, Text error, std::string_view path, const FileError& why);
+void report_failure(Console& console, Text error, std::string_view path, Text reason);
+// What is left to say when memory runs out where no file is to blame.
+void report_out_of_memory();
+
+// The files no output may be, in the order their identities are guarded.
+enum class Guarded { form, input };
 
 // Open a file and say so: "path open", or the cannot-open message.
 bool open_reported(Console& console, std::string_view path, File& file);

@@ -19,11 +19,12 @@ enum class Transfer { completed, read_failed, write_failed };
 // equals `marker`; a last line without "\n" never matches.
 Transfer transfer_section(InputBuffer& input, std::string_view marker, ByteSink* sink);
 
-enum class SectionResult { done, output_unopened, input_unreadable, output_unwritable };
+enum class SectionResult { done, output_failed, input_unreadable };
 
 // Flag 0 skips the section, 1 writes it to the record's file, any other
 // value leaves that file empty. `guarded` are the files that must never be
-// opened for writing.
+// opened for writing. A failure of the output is reported here, one of the
+// input is left to the caller.
 SectionResult copy_section(InputBuffer& input, const form_record& record, Console& console,
                            std::span<const FileId> guarded);
 

@@ -15,6 +15,8 @@ int open(const char* path, int flags);
 ssize_t read(int fd, void* into, std::size_t capacity);
 ssize_t write(int fd, const void* bytes, std::size_t count);
 int close(int fd);
+// fcntl(F_DUPFD_CLOEXEC): a copy of `fd` numbered `lowest` or above.
+int duplicate_above(int fd, int lowest);
 int fstat(int fd, struct stat* status);
 int ftruncate(int fd, off_t length);
 int isatty(int fd);

@@ -2,9 +2,15 @@
 // status and every file it leaves compared byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <random>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "model.h"
@@ -35,7 +41,13 @@ protected:
 
     ToolRun run(const std::vector<std::string>& arguments, const ToolOptions& options = {}) {
         ToolRun result = run_tool(folder.path(), arguments, options);
-        EXPECT_EQ(result.errors, "") << "nothing may reach standard error";
+        if (result.status == 1) {
+            EXPECT_TRUE(result.errors.starts_with("kerfline: ") &&
+                        std::count(result.errors.begin(), result.errors.end(), '\n') == 1)
+                << "a failure says why in one line on standard error: " << result.errors;
+        } else {
+            EXPECT_EQ(result.errors, "") << "a run that does not fail says nothing there";
+        }
         EXPECT_TRUE(result.console_line_ends_native)
             << "a Windows console program ends its report lines with CR LF";
         return result;
@@ -56,6 +68,16 @@ protected:
         EXPECT_EQ(folder.files(), files);
     }
 
+    // Standard error's line for a failure.
+    static std::string reason(const std::string& path, const std::string& words) {
+        return "kerfline: " + path + ": " + words + "\n";
+    }
+    // A system error in the system's own words: strerror's, or FormatMessage's
+    // under Wine.
+    static std::string system_words(int error, const char* windows_words) {
+        return testing_windows_build() ? windows_words : std::strerror(error);
+    }
+
     std::string preamble() const { return banner_text + opened_text("form") + opened_text("input"); }
 
     // Each name is the input file under another spelling: refused before
@@ -67,6 +89,7 @@ protected:
             const ToolRun result = run({"form", "input"});
             EXPECT_EQ(result.console,
                       preamble() + block_text(0, "M", name, 2) + cannot_open_text(name));
+            EXPECT_EQ(result.errors, reason(name, "the output is the input file"));
             EXPECT_EQ(result.status, 1);
             EXPECT_EQ(folder.read("input"), input);
         }
@@ -74,7 +97,7 @@ protected:
 
     // The first two outputs are complete and closed when the third cannot
     // be opened; the fourth record is never read.
-    void expect_third_output_unopenable(const std::string& third) {
+    void expect_third_output_unopenable(const std::string& third, const std::string& why) {
         const std::string form = "A\none\n1\nB\ntwo\n2\nC\n" + third + "\n1\nD\nfour\n1\n";
         const std::string input = "a\nA\nb\nB\nc\nC\nd\nD\n";
         folder.write("form", form);
@@ -83,6 +106,7 @@ protected:
         EXPECT_EQ(result.console, preamble() + block_text(0, "A", "one", 1) + opened_text("one") +
                                       block_text(1, "B", "two", 2) + opened_text("two") +
                                       block_text(2, "C", third, 1) + cannot_open_text(third));
+        EXPECT_EQ(result.errors, reason(third, why));
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(folder.files(),
                   (Files{{"form", form}, {"input", input}, {"one", "a\nA\n"}, {"two", ""}}));
@@ -114,11 +138,13 @@ TEST_F(Split, WrongArgumentCountPrintsUsageAndTouchesNothing) {
 TEST_F(Split, MissingFormOrInput) {
     ToolRun result = run({"no-form", "no-input"});
     EXPECT_EQ(result.console, banner_text + cannot_open_text("no-form"));
+    EXPECT_EQ(result.errors, reason("no-form", system_words(ENOENT, "File not found")));
     EXPECT_EQ(result.status, 1);
 
     folder.write("form", "M\nout\n1\n");
     result = run({"form", "./no-input"});
     EXPECT_EQ(result.console, banner_text + opened_text("form") + cannot_open_text("./no-input"));
+    EXPECT_EQ(result.errors, reason("./no-input", system_words(ENOENT, "File not found")));
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(folder.files(), (Files{{"form", "M\nout\n1\n"}}));
 }
@@ -133,7 +159,9 @@ TEST_F(Split, FormsWithoutWholeRecords) {
     expect_as_modelled("A\none\n1", "x\nA\ny\n");
 }
 
-TEST_F(Split, ThirdOutputInMissingFolder) { expect_third_output_unopenable("missing/three"); }
+TEST_F(Split, ThirdOutputInMissingFolder) {
+    expect_third_output_unopenable("missing/three", system_words(ENOENT, "Path not found"));
+}
 
 TEST_F(Split, FlagsAsAtoiReadsThemClampedToInt32) {
     expect_as_modelled(
@@ -166,7 +194,11 @@ TEST_F(Split, InputLineLongerThanMemoryKeepsMemoryBounded) {
     GTEST_SKIP() << "sanitizers keep memory of their own";
 #endif
     constexpr std::size_t size = 64 * 1024 * 1024;
-    folder.write("form", "never\nout\n1\n");
+    // Then 300,000 records that copy nothing: their 13 MB of report must go
+    // out as it comes, not wait in memory.
+    std::string skipped;
+    for (int i = 0; i < 300000; ++i) skipped += "M\nskipped\n0\n";
+    folder.write("form", "never\nout\n1\n" + skipped);
     // Written and dropped before the run: a forked child counts its
     // parent's memory as its own.
     folder.write("input", std::string(size, 'y'));
@@ -205,14 +237,17 @@ TEST_F(Split, FormLineTooLongForMemoryIsAFormThatCannotBeRead) {
     options.address_space_limit = 128 * 1024 * 1024;
     const ToolRun result = run({"form", "input"}, options);
     EXPECT_EQ(result.console, preamble() + cannot_read_text("form"));
+    EXPECT_EQ(result.errors, reason("form", "a form line too long for memory"));
     EXPECT_EQ(result.status, 1);
 }
 
 TEST_F(Split, NulIsAnOrdinaryByte) {
     using namespace std::string_literals;
     expect_as_modelled("a\0b\nout\0put\n1\n"s, "a\nx\0y\na\0b\nrest\0\n"s);
-    EXPECT_EQ(run({"form", "input"}).console,
+    const ToolRun result = run({"form", "input"});
+    EXPECT_EQ(result.console,
               preamble() + block_text(0, "a\0b"s, "out\0put"s, 1) + cannot_open_text("out\0put"s));
+    EXPECT_EQ(result.errors, reason("out\0put"s, "the name holds a NUL byte"));
     expect_as_modelled("a\0b\nout\n1\n"s, "a\nx\0y\na\0b\nrest\0\n"s);
     EXPECT_EQ(folder.read("out"), "a\nx\0y\na\0b\n"s);
 }
@@ -237,6 +272,7 @@ TEST_F(Split, NeverWritesOverItsOwnForm) {
     folder.write("input", "a\nM\n");
     const ToolRun result = run({"form", "input"});
     EXPECT_EQ(result.console, preamble() + block_text(0, "M", "./form", 1) + cannot_open_text("./form"));
+    EXPECT_EQ(result.errors, reason("./form", "the output is the form file"));
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(folder.read("form"), form);
 }
@@ -261,13 +297,17 @@ TEST_F(Split, NeverWritesOverItsInputHoweverNamed) {
 
 TEST_F(Split, DirectoriesCannotBeOpened) {
     fs::create_directory(folder.path() / "dir");
-    EXPECT_EQ(run({"dir", "input"}).console, banner_text + cannot_open_text("dir"));
+    ToolRun result = run({"dir", "input"});
+    EXPECT_EQ(result.console, banner_text + cannot_open_text("dir"));
+    EXPECT_EQ(result.errors, reason("dir", "Is a directory"));
     folder.write("form", "M\ndir\n1\n");
-    EXPECT_EQ(run({"form", "dir"}).console,
-              banner_text + opened_text("form") + cannot_open_text("dir"));
+    result = run({"form", "dir"});
+    EXPECT_EQ(result.console, banner_text + opened_text("form") + cannot_open_text("dir"));
+    EXPECT_EQ(result.errors, reason("dir", "Is a directory"));
     folder.write("input", "M\n");
-    const ToolRun result = run({"form", "input"});
+    result = run({"form", "input"});
     EXPECT_EQ(result.console, preamble() + block_text(0, "M", "dir", 1) + cannot_open_text("dir"));
+    EXPECT_EQ(result.errors, reason("dir", "Is a directory"));
     EXPECT_EQ(result.status, 1);
 }
 
@@ -286,6 +326,7 @@ TEST_F(Split, DevicesBehaveAsDevices) {
                                   opened_text("/dev/null") + block_text(1, "N", "/dev/full", 2) +
                                   opened_text("/dev/full") + block_text(2, "O", "/dev/full", 1) +
                                   opened_text("/dev/full") + cannot_write_text("/dev/full"));
+    EXPECT_EQ(result.errors, reason("/dev/full", std::strerror(ENOSPC)));
     EXPECT_EQ(result.status, 1);
     // An empty section writes nothing, so even a full device takes it.
     folder.write("form", "O\nskipped\n0\nM\n/dev/full\n1\n");
@@ -303,6 +344,7 @@ TEST_F(Split, ReadErrorsAreFailures) {
     EXPECT_EQ(result.console, banner_text + opened_text("form") + opened_text("/proc/self/mem") +
                                   block_text(0, "M", "out", 1) + opened_text("out") +
                                   cannot_read_text("/proc/self/mem"));
+    EXPECT_EQ(result.errors, reason("/proc/self/mem", std::strerror(EIO)));
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(folder.read("out"), "");
 
@@ -326,6 +368,98 @@ TEST_F(Split, AGoneConsoleNeverStopsTheSplit) {
         EXPECT_EQ(folder.read("out1"), "line 19999\nM\n");
         EXPECT_EQ(folder.read("form"), form);
     }
+}
+
+TEST_F(Split, FileSizeLimitFailsAWriteNotTheRun) {
+    if (testing_windows_build()) GTEST_SKIP() << "Windows has no file-size limit";
+    constexpr std::size_t limit = 100 * 1024;
+    const std::string big(200 * 1024 - 1, 'x');
+    folder.write("form", "M\nbig\n1\nN\nsmall\n1\n");
+    folder.write("input", big + "\nM\nN\n");
+    ToolOptions limited;
+    limited.file_size_limit = limit;
+    ToolRun result = run({"form", "input"}, limited);
+    EXPECT_EQ(result.console, preamble() + block_text(0, "M", "big", 1) + opened_text("big") +
+                                  cannot_write_text("big"));
+    EXPECT_EQ(result.errors, reason("big", std::strerror(EFBIG)));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(folder.read("big"), big.substr(0, limit));
+    fs::remove(folder.path() / "big");
+
+    // A report past the limit is a report cut short, never a split.
+    std::string form;
+    std::string input;
+    for (int i = 0; i < 3000; ++i) {
+        form += "marker number " + std::to_string(i) + "\nout" + std::to_string(i) + "\n1\n";
+        input += "line\nmarker number " + std::to_string(i) + "\n";
+    }
+    folder.write("form", form);
+    folder.write("input", input);
+    const ScratchFolder logs;
+    limited.console = Console::file;
+    limited.console_file = logs.path() / "log";
+    result = run({"form", "input"}, limited);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(logs.read("log").size(), limit);
+    Files expected = model_run(form, input).outputs;
+    expected["form"] = form;
+    expected["input"] = input;
+    EXPECT_EQ(folder.files(), expected);
+}
+
+TEST_F(Split, ClosedStandardStreamsNameNoFile) {
+    if (testing_windows_build()) GTEST_SKIP() << "Windows has no /dev/stdin or /dev/stdout";
+    folder.write("form", "M\n/dev/stdout\n1\n");
+    ToolOptions no_input;
+    no_input.input_closed = true;
+    ToolRun result = run({"form", "/dev/stdin"}, no_input);
+    EXPECT_EQ(result.console, banner_text + opened_text("form") + cannot_open_text("/dev/stdin"));
+    EXPECT_EQ(result.errors, reason("/dev/stdin", std::strerror(ENOENT)));
+    EXPECT_EQ(result.status, 1);
+    // Nor may the report, with its own stream closed, land in an output.
+    folder.write("input", "a\nM\n");
+    result = run({"form", "input"}, {Console::closed, {}});
+    EXPECT_EQ(result.errors, reason("/dev/stdout", std::strerror(ENOENT)));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(folder.files(), (Files{{"form", "M\n/dev/stdout\n1\n"}, {"input", "a\nM\n"}}));
+}
+
+// A log follows the run: the block of the record being copied is there
+// while the input stalls, not only when the run ends.
+TEST_F(Split, RedirectedReportKeepsUpWithAStallingInput) {
+    ::mkfifo((folder.path() / "input").c_str(), 0666);
+    folder.write("form", "A\none\n1\nB\ntwo\n1\n");
+    const ScratchFolder logs;
+    const fs::path log = logs.path() / "log";
+    const std::string expected = preamble() + block_text(0, "A", "one", 1) + opened_text("one") +
+                                 block_text(1, "B", "two", 1) + opened_text("two");
+    bool seen_while_stalled = false;
+    std::thread input([&] {
+        using std::chrono::steady_clock;
+        const auto deadline = steady_clock::now() + std::chrono::seconds(60);
+        int fd = -1;
+        while (fd < 0 && steady_clock::now() < deadline) {
+            fd = ::open((folder.path() / "input").c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (fd < 0) return;
+        const std::string first = "a\nA\nb\n";
+        EXPECT_EQ(::write(fd, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+        while (!seen_while_stalled && steady_clock::now() < deadline) {
+            seen_while_stalled = fs::exists(log) && logs.read("log") == expected;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::close(fd);
+    });
+    ToolOptions to_log;
+    to_log.console = Console::file;
+    to_log.console_file = log;
+    const ToolRun result = run({"form", "input"}, to_log);
+    input.join();
+    EXPECT_TRUE(seen_while_stalled) << logs.read("log");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(folder.read("one"), "a\nA\n");
+    EXPECT_EQ(folder.read("two"), "b\n");
 }
 
 TEST_F(Split, UTF8TerminalReadsTheTextsInUTF8) {
@@ -416,7 +550,9 @@ TEST_F(WindowsSplit, SameFileInAnotherSpellingIsRefused) {
     EXPECT_EQ(folder.read("form"), "M\nFORM\n1\n");
 }
 
-TEST_F(WindowsSplit, OutputInMissingFolder) { expect_third_output_unopenable("missing\\three"); }
+TEST_F(WindowsSplit, OutputInMissingFolder) {
+    expect_third_output_unopenable("missing\\three", system_words(ENOENT, "Path not found"));
+}
 
 TEST_F(WindowsSplit, NulDeviceTakesOutputs) {
     const std::string form = "M\nNUL\n1\nN\nnul\n2\n";

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -25,6 +26,7 @@ using Files = std::map<std::string, std::string>;
 struct Outcome {
     int status = -1;
     std::string console;
+    std::string errors;  // standard error: why the run failed
     Files files;  // by name in the folder
     // The output being written when the input could not be read: it keeps
     // what was read before the failure, so it may run on past `files`' bytes
@@ -56,14 +58,29 @@ void expect_files(const Files& actual, const Outcome& expected, const Files& cle
     EXPECT_EQ(summary(comparable), summary(expected.files));
 }
 
-std::vector<int> errors_for(SystemCall kind) {
+struct Misbehaviour {
+    int error;
+    Misdeed misdeed = Misdeed::fail;
+};
+
+std::vector<Misbehaviour> misbehaviours_of(SystemCall kind) {
     switch (kind) {
-        case SystemCall::open: return {EACCES, EISDIR, EINTR};
-        case SystemCall::read: return {EIO, EINTR};
-        case SystemCall::write: return {ENOSPC, EIO, EINTR};
-        case SystemCall::close: return {EIO, EINTR};
-        case SystemCall::fstat: return {EIO};
-        case SystemCall::ftruncate: return {EIO};
+        case SystemCall::open: return {{EACCES}, {EISDIR}, {EINTR}};
+        case SystemCall::read: return {{EIO}, {EINTR}};
+        case SystemCall::write:
+            return {{ENOSPC}, {EIO}, {EINTR}, {0, Misdeed::take_half}, {0, Misdeed::take_nothing}};
+        case SystemCall::close: return {{EIO}, {EINTR}};
+        case SystemCall::fstat: return {{EIO}};
+        case SystemCall::ftruncate: return {{EIO}};
+    }
+    return {};
+}
+
+std::string describe(const Misbehaviour& misbehaviour) {
+    switch (misbehaviour.misdeed) {
+        case Misdeed::fail: return "fails with errno " + std::to_string(misbehaviour.error);
+        case Misdeed::take_half: return "takes half its bytes";
+        case Misdeed::take_nothing: return "takes nothing";
     }
     return {};
 }
@@ -123,6 +140,7 @@ protected:
         outcome.status = run_driver(3, argv);
         Recording recording = stop_recording();
         outcome.console = recording.console;
+        outcome.errors = recording.errors;
         outcome.files = folder.files();
         EXPECT_EQ(recording.left_open, std::set<int>{}) << "every file is closed at the end";
         return recording;
@@ -159,8 +177,9 @@ protected:
         const std::string file = call.kind == SystemCall::open ? call.path : open_paths[call.fd];
 
         // Failures that must change nothing: an interrupted call is made
-        // again, and a file only read has given all it holds before its close.
-        if (fault.error == EINTR) return clean;
+        // again, so is a write that took part of its bytes, and a file only
+        // read has given all it holds before its close.
+        if (fault.misdeed == Misdeed::take_half || fault.error == EINTR) return clean;
         if (call.kind == SystemCall::close && (file == form_path || file == input_path)) return clean;
         if (is_console_write(call)) {
             Outcome expected = clean;
@@ -179,6 +198,9 @@ protected:
             case SystemCall::write:
             case SystemCall::close: expected.console += cannot_write_text(file); break;
         }
+        // A write that takes nothing would take nothing again: as a full disk.
+        const int error = fault.misdeed == Misdeed::take_nothing ? ENOSPC : fault.error;
+        expected.errors = "kerfline: " + file + ": " + std::strerror(error) + "\n";
         expected.files = {{"form", clean.files.at("form")}, {"input", clean.files.at("input")}};
         for (const auto& [output, count] : written) {
             const std::string name = name_of_path(output);
@@ -211,22 +233,23 @@ protected:
             Outcome clean;
             const Recording clean_calls = run(terminal, std::nullopt, clean);
             ASSERT_EQ(clean.console, on_terminal.console);
+            ASSERT_EQ(clean.errors, "");
             for (SystemCall kind : every_system_call) {
                 const std::size_t count = static_cast<std::size_t>(
                     std::count_if(clean_calls.calls.begin(), clean_calls.calls.end(),
                                   [&](const CallRecord& call) { return call.kind == kind; }));
                 for (std::size_t index = 0; index < count; ++index) {
-                    for (int error : errors_for(kind)) {
-                        const Fault fault{kind, index, error};
+                    for (const Misbehaviour& misbehaviour : misbehaviours_of(kind)) {
+                        const Fault fault{kind, index, misbehaviour.error, misbehaviour.misdeed};
                         SCOPED_TRACE(std::string(terminal ? "terminal, " : "pipe, ") + name_of(kind) +
-                                     " #" + std::to_string(index) + " fails with errno " +
-                                     std::to_string(error));
+                                     " #" + std::to_string(index) + " " + describe(misbehaviour));
                         Outcome actual;
                         const Recording calls = run(terminal, fault, actual);
                         const Outcome expected =
                             expected_outcome(clean, clean_calls, terminal_calls, fault);
                         EXPECT_EQ(actual.status, expected.status);
                         EXPECT_EQ(actual.console, expected.console);
+                        EXPECT_EQ(actual.errors, expected.errors);
                         expect_files(actual.files, expected, clean.files);
                         ++points;
                         if (HasFailure()) return;

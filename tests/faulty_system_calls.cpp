@@ -33,6 +33,15 @@ bool must_fail(CallRecord record) {
     return record.failed;
 }
 
+std::size_t bytes_taken(std::size_t count) {
+    switch (world.fault->misdeed) {
+        case Misdeed::take_half: return (count + 1) / 2;
+        case Misdeed::take_nothing: return 0;
+        case Misdeed::fail: break;
+    }
+    return count;
+}
+
 }  // namespace
 
 const char* name_of(SystemCall call) {
@@ -79,9 +88,15 @@ ssize_t read(int fd, void* into, std::size_t capacity) {
 }
 
 ssize_t write(int fd, const void* bytes, std::size_t count) {
-    if (must_fail({SystemCall::write, fd, {}, count})) return -1;
-    if (world.recording && fd == STDOUT_FILENO) {
-        world.recording_so_far.console.append(static_cast<const char*>(bytes), count);
+    if (must_fail({SystemCall::write, fd, {}, count})) {
+        if (world.fault->misdeed == testing::Misdeed::fail) return -1;
+        count = testing::bytes_taken(count);
+        if (count == 0) return 0;
+    }
+    if (world.recording && (fd == STDOUT_FILENO || fd == STDERR_FILENO)) {
+        auto& stream = fd == STDOUT_FILENO ? world.recording_so_far.console
+                                           : world.recording_so_far.errors;
+        stream.append(static_cast<const char*>(bytes), count);
         return static_cast<ssize_t>(count);
     }
     return ::write(fd, bytes, count);
@@ -92,6 +107,13 @@ int close(int fd) {
     const int result = ::close(fd);
     if (world.recording && result == 0) world.recording_so_far.left_open.erase(fd);
     return fail ? -1 : result;
+}
+
+// Only reached with a standard stream closed, which no recorded run has.
+int duplicate_above(int fd, int lowest) {
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, lowest);
+    if (world.recording && copy >= 0) world.recording_so_far.left_open.insert(copy);
+    return copy;
 }
 
 int fstat(int fd, struct stat* status) {

@@ -27,18 +27,23 @@ struct CallRecord {
     bool failed = false;    // made to fail
 };
 
-// Calls of `kind` are counted from 0; the one numbered `index` fails with
-// `error` as the kernel would fail it: nothing read, written, opened or
-// truncated; a failed close still releases its descriptor.
+// What the chosen call does instead of its work: fail as the kernel would
+// fail it (nothing read, written, opened or truncated; a failed close still
+// releases its descriptor), or, a write, take only half its bytes, or none.
+enum class Misdeed { fail, take_half, take_nothing };
+
+// Calls of `kind` are counted from 0; the one numbered `index` misbehaves.
 struct Fault {
     SystemCall kind;
     std::size_t index;
-    int error;
+    int error;  // when it fails
+    Misdeed misdeed = Misdeed::fail;
 };
 
 struct Recording {
     std::vector<CallRecord> calls;
     std::string console;       // what reached standard output
+    std::string errors;        // what reached standard error
     std::set<int> left_open;   // descriptors the tool opened and did not close
 };
 

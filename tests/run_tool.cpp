@@ -106,6 +106,12 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
         ::tcsetattr(child_out, TCSANOW, &mode);
         out_pipe[0] = master;
         out_pipe[1] = child_out;
+    } else if (options.console == Console::file) {
+        child_out = ::open(options.console_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                           0666);
+        check(child_out >= 0, "console file");
+        out_pipe[0] = -1;
+        out_pipe[1] = child_out;
     } else {
         check(::pipe2(out_pipe, O_CLOEXEC) == 0, "pipe");
         child_out = out_pipe[1];
@@ -120,11 +126,16 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
     if (child == 0) {
         ::dup2(child_out, STDOUT_FILENO);
         if (options.console == Console::closed) ::close(STDOUT_FILENO);
+        if (options.input_closed) ::close(STDIN_FILENO);
         ::dup2(err_pipe[1], STDERR_FILENO);
         for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
         if (options.address_space_limit != 0) {
             const rlimit limit{options.address_space_limit, options.address_space_limit};
             ::setrlimit(RLIMIT_AS, &limit);
+        }
+        if (options.file_size_limit != 0) {
+            const rlimit limit{options.file_size_limit, options.file_size_limit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
         }
         if (::chdir(folder.c_str()) != 0) ::_exit(126);
         ::execvp(argv[0], argv.data());
@@ -147,8 +158,10 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
     run.console = run.console_bytes;
     if (testing_windows_build()) {
         const std::optional<std::string> report = report_from_text_mode(run.console_bytes);
-        run.console_line_ends_native = report.has_value();
+        const std::optional<std::string> errors = report_from_text_mode(run.errors);
+        run.console_line_ends_native = report.has_value() && errors.has_value();
         if (report) run.console = *report;
+        if (errors) run.errors = *errors;
     }
     return run;
 }

@@ -15,17 +15,20 @@ struct ToolRun {
     std::string console;        // standard output, its line ends given back as "\n"
     std::string console_bytes;  // standard output, bytes as written
     bool console_line_ends_native = true;  // every line end is the target's own
-    std::string errors;   // standard error, which must stay empty
+    std::string errors;   // standard error, its line ends given back as "\n"
     int status = -1;      // exit status, or -1 when the tool did not exit
     long max_rss_kib = 0;
 };
 
-enum class Console { pipe, pipe_closed_at_once, closed, terminal };
+enum class Console { pipe, pipe_closed_at_once, closed, terminal, file };
 
 struct ToolOptions {
     Console console = Console::pipe;
     std::map<std::string, std::string> environment;  // set in the child
     std::size_t address_space_limit = 0;               // bytes, when not 0
+    std::size_t file_size_limit = 0;                   // bytes, when not 0
+    std::filesystem::path console_file;                // for Console::file
+    bool input_closed = false;                         // else the runner's own
 };
 
 // Whether the tool under test is the Windows build, run under Wine
