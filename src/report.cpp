@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "form_reader.h"
 
@@ -86,8 +87,13 @@ bool locale_names_utf8(std::string_view locale) {
     return folded == "utf8";
 }
 
+Console::Console(bool utf8, bool interactive)
+    : pending_(std::make_unique_for_overwrite<char[]>(console_buffer_limit)),
+      utf8_(utf8),
+      interactive_(interactive) {}
+
 void Console::put(std::string_view bytes) {
-    if (pending_.size() + bytes.size() > console_buffer_limit) {
+    if (bytes.size() > console_buffer_limit - pending_size_) {
         flush();
         // A long marker is echoed straight from the record, not copied.
         if (bytes.size() >= console_buffer_limit) {
@@ -95,7 +101,8 @@ void Console::put(std::string_view bytes) {
             return;
         }
     }
-    pending_.append(bytes);
+    std::memcpy(pending_.get() + pending_size_, bytes.data(), bytes.size());
+    pending_size_ += bytes.size();
 }
 
 void Console::put(Text text) {
@@ -103,19 +110,29 @@ void Console::put(Text text) {
     put(utf8_ ? entry.utf8 : entry.shift_jis);
 }
 
-void Console::put(std::int64_t number) {
+namespace {
+
+struct Decimal {
+    explicit Decimal(std::int64_t number) {
+        length = static_cast<std::size_t>(std::to_chars(digits, std::end(digits), number).ptr - digits);
+    }
+    std::string_view text() const { return {digits, length}; }
+
     char digits[24];
-    const auto result = std::to_chars(std::begin(digits), std::end(digits), number);
-    put(std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)));
-}
+    std::size_t length;
+};
+
+}  // namespace
+
+void Console::put(std::int64_t number) { put(Decimal(number).text()); }
 
 void Console::message_done() {
     if (interactive_) flush();
 }
 
 void Console::flush() {
-    write_console(pending_.data(), pending_.size());
-    pending_.clear();
+    write_console(pending_.get(), pending_size_);
+    pending_size_ = 0;
 }
 
 void report_usage(Console& console) {
@@ -133,11 +150,14 @@ void report_banner(Console& console) {
 }
 
 void report_record(Console& console, std::int64_t section_index, const form_record& record) {
+    // Written out once for the block's four uses: a split into many small
+    // sections spends much of its own time here.
+    const Decimal index(section_index);
     console.put(Text::fence);
-    console.put(section_index);
+    console.put(index.text());
     console.put(Text::fence_end);
     auto field = [&](auto value) {
-        console.put(section_index);
+        console.put(index.text());
         console.put(Text::colon);
         console.put(value);
         console.put(Text::newline);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -58,7 +59,7 @@ bool locale_names_utf8(std::string_view locale);
 // dropped so that the split goes on.
 class Console {
 public:
-    Console(bool utf8, bool interactive) : utf8_(utf8), interactive_(interactive) {}
+    Console(bool utf8, bool interactive);
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
     ~Console() { flush(); }
@@ -71,7 +72,10 @@ public:
     void flush();
 
 private:
-    std::string pending_;
+    // A fixed buffer: a block of the report is some twenty small pieces,
+    // and a split into many sections puts one block per section.
+    std::unique_ptr<char[]> pending_;
+    std::size_t pending_size_ = 0;
     bool utf8_;
     bool interactive_;
 };
