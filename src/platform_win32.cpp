@@ -63,6 +63,11 @@ bool identify(HANDLE handle, Identity& identity) {
     return true;
 }
 
+bool is_directory(std::string_view path) {
+    const DWORD attributes = ::GetFileAttributesA(std::string(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 // Opens `path` and tells what it is, or why it cannot be opened. A name
 // with a NUL byte and a directory are refused.
 HANDLE open_identified(std::string_view path, DWORD access, DWORD disposition,
@@ -74,6 +79,10 @@ HANDLE open_identified(std::string_view path, DWORD access, DWORD disposition,
     const HANDLE handle = open_handle(path, access, disposition);
     if (handle == INVALID_HANDLE_VALUE) {
         error = last_system_error();
+        // Windows refuses a directory as access denied; say what it is.
+        if (error.system_code == ERROR_ACCESS_DENIED && is_directory(path)) {
+            error = {0, FileError::Refusal::directory};
+        }
         return handle;
     }
     if (!identify(handle, identity) || identity.is_directory) {

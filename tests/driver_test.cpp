@@ -427,6 +427,10 @@ TEST_F(Split, ClosedStandardStreamsNameNoFile) {
 // A log follows the run: the block of the record being copied is there
 // while the input stalls, not only when the run ends.
 TEST_F(Split, RedirectedReportKeepsUpWithAStallingInput) {
+    if (testing_windows_build()) {
+        GTEST_SKIP() << "Wine reads a Linux FIFO as a disk file, waiting to fill the whole buffer; "
+                        "a Windows pipe is another object";
+    }
     ::mkfifo((folder.path() / "input").c_str(), 0666);
     folder.write("form", "A\none\n1\nB\ntwo\n1\n");
     const ScratchFolder logs;
