@@ -1,20 +1,37 @@
-# Installation and packages. `cmake --install` puts the program in bin/ and
-# its manual page in share/man/man1/; CPack makes a .deb on Linux and a .zip
+# Installation and packages. `cmake --install` puts the program in bin/, its
+# manual page in share/man/man1/ and its documents in share/doc/kerfline/; CPack makes a .deb on Linux and a .zip
 # on Windows (cpack --preset deb, windows-i686 or windows-x64). The version
 # everywhere, the usage text's credit line included, is project()'s.
 include(GNUInstallDirs)
 
 configure_file(doc/kerfline.1.in kerfline.1 @ONLY)
 
-set(kerfline_documents README.md LICENSE CHANGELOG.md)
 if(WIN32)
   # Flat, as the .zip is unpacked and used: kerfline.exe beside its documents.
   install(TARGETS kerfline RUNTIME DESTINATION .)
-  install(FILES ${kerfline_documents} DESTINATION .)
+  install(FILES README.md LICENSE CHANGELOG.md DESTINATION .)
 else()
+  # Laid out as Debian's policy asks, for the .deb and `cmake --install`
+  # alike: the manual page and the changelog compressed with gzip -9n (no
+  # name or time stamp inside, so the same sources give the same bytes), and
+  # the license in Debian's machine-readable copyright file. Built with the
+  # program, so that whatever built kerfline can install it.
+  find_program(KERFLINE_GZIP gzip REQUIRED)
+  configure_file(CHANGELOG.md changelog COPYONLY)
+  add_custom_command(
+    OUTPUT kerfline.1.gz changelog.gz
+    COMMAND "${KERFLINE_GZIP}" -9nkf kerfline.1 changelog
+    DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/kerfline.1" "${CMAKE_CURRENT_BINARY_DIR}/changelog"
+    WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
+    VERBATIM)
+  add_custom_target(kerfline_compressed_documents
+    DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/kerfline.1.gz" "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz")
+  add_dependencies(kerfline kerfline_compressed_documents)
+
   install(TARGETS kerfline RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES "${CMAKE_CURRENT_BINARY_DIR}/kerfline.1" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES ${kerfline_documents} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES "${CMAKE_CURRENT_BINARY_DIR}/kerfline.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES README.md doc/copyright "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz"
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 set(KERFLINE_PACKAGE_MAINTAINER "The kerfline developers <kerfline@example.org>"
