@@ -2,11 +2,14 @@
 # Memory and size check, too slow for CI: runs kerfline on
 #   - a 2 GiB input without a single newline,
 #   - a form whose marker is a 1 MiB line,
+#   - a form whose marker is a 33 MiB line, just past a doubling of the
+#     buffer that holds it,
 #   - a form of 1,000,000 records,
 #   - an input larger than 4 GiB with a marker near its end,
 # and prints each run's maximum resident set size. It fails when an input
-# run goes above 16 MiB, or a form run above 16 MiB plus the form's longest
-# line, or when the run past 4 GiB cuts the wrong bytes.
+# run goes above 16 MiB, or a form run above 16 MiB plus twice the form's
+# longest line (a form line is read into a buffer that doubles as it
+# grows), or when the run past 4 GiB cuts the wrong bytes.
 #
 # Usage: bench/memory.sh [path/to/kerfline]   (default: build/release/kerfline,
 # built first when missing). Needs GNU time (/usr/bin/time) and about 7 GiB
@@ -56,13 +59,20 @@ head -c $mib /dev/zero | tr '\0' 'm' >long-marker
 { awk 'BEGIN { for (i = 0; i < 1600000; i++) print "an ordinary line of text, not the marker" }'
   cat long-marker
   printf '\nthe rest\n'; } >long-marker.input
-measure "form with a 1 MiB marker line" $((16 * mib + mib + 1)) long-marker.form long-marker.input
+measure "form with a 1 MiB marker line" $((16 * mib + 2 * (mib + 1))) long-marker.form long-marker.input
+
+# 2b. A 33 MiB marker line: past 32 MiB the buffer holding it doubles to 64.
+head -c $((33 * mib)) /dev/zero | tr '\0' 'm' >past-doubling
+{ cat past-doubling; printf '\n/dev/null\n1\n'; } >past-doubling.form
+{ printf 'text\n'; cat past-doubling; printf '\nrest\n'; } >past-doubling.input
+measure "form with a 33 MiB marker line" $((16 * mib + 2 * (33 * mib + 1))) \
+  past-doubling.form past-doubling.input
 
 # 3. A form of 1,000,000 records over an input holding every tenth marker.
 awk 'BEGIN { for (i = 0; i < 1000000; i++) printf "marker %d\n/dev/null\n%d\n", i, i % 3 }' >million.form
 awk 'BEGIN { for (i = 0; i < 1000000; i += 10) printf "text\nmarker %d\n", i }' >million.input
 longest=$(awk '{ if (length($0) > n) n = length($0) } END { print n + 1 }' million.form)
-measure "form of 1,000,000 records" $((16 * mib + longest)) million.form million.input
+measure "form of 1,000,000 records" $((16 * mib + 2 * longest)) million.form million.input
 
 # 4. An input of 5 GiB: a sparse stretch of NUL bytes, then a marker and a
 #    last line that must land in its own output.
