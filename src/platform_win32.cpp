@@ -1,5 +1,6 @@
 // Windows side of the platform layer. Paths are the bytes main() received,
-// in the ANSI code page, and go to the ...A functions unchanged.
+// in the ANSI code page; they reach the wide functions converted, so that
+// they may be longer than 260 characters.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -9,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
 
 #include "platform.h"
@@ -25,13 +27,48 @@ HANDLE handle_of(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle)
 // A name with a NUL byte cannot reach the system whole, so it names no file.
 bool has_nul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
 
+// The longest path the wide functions take, in UTF-16 units.
+constexpr std::size_t longest_path = 32767;
+
+bool starts_with(const std::wstring& text, const wchar_t* prefix) {
+    return text.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
+// `path` as the wide functions take it at any length, without the system
+// setting for long paths: converted from the ANSI code page as the ...A
+// functions would, made absolute by GetFullPathNameW (which resolves "."
+// and "..", turns "/" into "\" and drops trailing dots and spaces, as
+// every Windows path is read), then marked \\?\ so that no 260-character
+// limit applies. Empty when it cannot be converted.
+std::wstring long_path(std::string_view path) {
+    if (path.empty() || path.size() > longest_path) return {};
+    const int length = static_cast<int>(path.size());
+    const int wide_length = ::MultiByteToWideChar(CP_ACP, 0, path.data(), length, nullptr, 0);
+    if (wide_length <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, path.data(), length, wide.data(), wide_length);
+    if (starts_with(wide, L"\\\\?\\")) return wide;  // already taken as it is
+
+    const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return {};
+    std::wstring full(needed, L'\0');
+    const DWORD full_length = ::GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+    if (full_length == 0 || full_length >= needed) return {};
+    full.resize(full_length);
+    // Devices such as NUL come back as \\.\NUL, which needs no more.
+    if (starts_with(full, L"\\\\.\\") || starts_with(full, L"\\\\?\\")) return full;
+    if (starts_with(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
 // Sharing everything lets the form and the input be one file, and lets an
 // output that is one of them open so the identity check, not a sharing
 // violation, is what refuses it.
 HANDLE open_handle(std::string_view path, DWORD access, DWORD disposition) {
-    const std::string name(path);
+    const std::wstring name = long_path(path);
+    if (name.empty()) return INVALID_HANDLE_VALUE;
     constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    return ::CreateFileA(name.c_str(), access, share_all, nullptr, disposition,
+    return ::CreateFileW(name.c_str(), access, share_all, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 

@@ -259,6 +259,34 @@ TEST_F(Split, NeverWritesOverItsInputHoweverNamed) {
     EXPECT_EQ(folder.read("out"), "M\n");
 }
 
+// Paths longer than 260 characters, which Windows refuses to programs that
+// do not ask for more: an output deep in folders and the form by its
+// absolute path, each echoed as typed.
+TEST_F(Split, PathsLongerThan260Characters) {
+    const std::string separator = testing_windows_build() ? "\\" : "/";
+    fs::path folders;
+    std::string out;
+    for (const char letter : {'a', 'b', 'c', 'd', 'e', 'f'}) {
+        folders /= std::string(50, letter);
+        out += std::string(50, letter) + separator;
+    }
+    out += "out";
+    fs::create_directories(folder.path() / folders);
+    const std::string form = "M\n" + out + "\n1\n";
+    folder.write((folders / "form").string(), form);
+    folder.write("input", "a\nM\n");
+    const fs::path form_file = folder.path() / folders / "form";
+    const std::string form_path =
+        testing_windows_build() ? windows_path(form_file) : form_file.string();
+    const ToolRun result = run({form_path, "input"});
+    EXPECT_EQ(result.console, banner_text + opened_text(form_path) + opened_text("input") +
+                                  block_text(0, "M", out, 1) + opened_text(out));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(folder.files(), (Files{{(folders / "form").string(), form},
+                                     {"input", "a\nM\n"},
+                                     {(folders / "out").string(), "a\nM\n"}}));
+}
+
 TEST_F(Split, DirectoriesCannotBeOpened) {
     fs::create_directory(folder.path() / "dir");
     EXPECT_EQ(run({"dir", "input"}).console, banner_text + cannot_open_text("dir"));
