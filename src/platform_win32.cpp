@@ -34,30 +34,33 @@ bool starts_with(const std::wstring& text, const wchar_t* prefix) {
     return text.compare(0, std::wcslen(prefix), prefix) == 0;
 }
 
-// `path` as the wide functions take it at any length, without the system
-// setting for long paths: converted from the ANSI code page as the ...A
-// functions would, made absolute by GetFullPathNameW (which resolves "."
-// and "..", turns "/" into "\" and drops trailing dots and spaces, as
-// every Windows path is read), then marked \\?\ so that no 260-character
-// limit applies. Empty when it cannot be converted.
-std::wstring long_path(std::string_view path) {
+// `path` as CreateFileW takes it at any length, without the system setting
+// for long paths. It is converted from the ANSI code page, as the ...A
+// functions convert it. A path whose full form is shorter than MAX_PATH is
+// used as it is, so it means exactly what it meant to CreateFileA (CONOUT$
+// and other names it treats specially included); a longer one is made
+// absolute by GetFullPathNameW, which reads it as any Windows path is read
+// (".", "..", "/" and trailing dots and spaces), and marked \\?\ so that no
+// length limit applies. Empty when it cannot be converted.
+std::wstring wide_path(std::string_view path) {
     if (path.empty() || path.size() > longest_path) return {};
     const int length = static_cast<int>(path.size());
     const int wide_length = ::MultiByteToWideChar(CP_ACP, 0, path.data(), length, nullptr, 0);
     if (wide_length <= 0) return {};
     std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
     ::MultiByteToWideChar(CP_ACP, 0, path.data(), length, wide.data(), wide_length);
-    if (starts_with(wide, L"\\\\?\\")) return wide;  // already taken as it is
 
     const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return {};
+    if (needed == 0) return wide;
     std::wstring full(needed, L'\0');
     const DWORD full_length = ::GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
-    if (full_length == 0 || full_length >= needed) return {};
+    if (full_length == 0 || full_length >= needed) return wide;
     full.resize(full_length);
-    // Devices such as NUL come back as \\.\NUL, which needs no more.
-    if (starts_with(full, L"\\\\.\\") || starts_with(full, L"\\\\?\\")) return full;
-    if (starts_with(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+    // Device paths (\\.\) and those already marked keep their own rules.
+    if (full.size() < MAX_PATH || starts_with(full, L"\\\\.\\") || starts_with(full, L"\\\\?\\")) {
+        return wide;
+    }
+    if (starts_with(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
     return L"\\\\?\\" + full;
 }
 
@@ -65,7 +68,7 @@ std::wstring long_path(std::string_view path) {
 // output that is one of them open so the identity check, not a sharing
 // violation, is what refuses it.
 HANDLE open_handle(std::string_view path, DWORD access, DWORD disposition) {
-    const std::wstring name = long_path(path);
+    const std::wstring name = wide_path(path);
     if (name.empty()) return INVALID_HANDLE_VALUE;
     constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     return ::CreateFileW(name.c_str(), access, share_all, nullptr, disposition,
