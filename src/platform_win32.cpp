@@ -1,5 +1,6 @@
 // Windows side of the platform layer. Paths are the bytes main() received,
-// in the ANSI code page, and go to the ...A functions unchanged.
+// in the ANSI code page; they reach the wide functions converted, so that
+// they may be longer than 260 characters.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -9,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
 
 #include "platform.h"
@@ -27,13 +29,54 @@ bool has_nul(std::string_view path) { return path.find('\0') != std::string_view
 
 FileError last_system_error() { return {static_cast<std::uint32_t>(::GetLastError())}; }
 
+// The longest path the wide functions take, in UTF-16 units.
+constexpr std::size_t longest_path = 32767;
+
+bool starts_with(const std::wstring& text, const wchar_t* prefix) {
+    return text.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
+// `path` as CreateFileW takes it at any length, without the system setting
+// for long paths. It is converted from the ANSI code page, as the ...A
+// functions convert it. A path whose full form is shorter than MAX_PATH is
+// used as it is, so it means exactly what it meant to CreateFileA (CONOUT$
+// and other names it treats specially included); a longer one is made
+// absolute by GetFullPathNameW, which reads it as any Windows path is read
+// (".", "..", "/" and trailing dots and spaces), and marked \\?\ so that no
+// length limit applies. Empty when it cannot be converted.
+std::wstring wide_path(std::string_view path) {
+    if (path.empty() || path.size() > longest_path) return {};
+    const int length = static_cast<int>(path.size());
+    const int wide_length = ::MultiByteToWideChar(CP_ACP, 0, path.data(), length, nullptr, 0);
+    if (wide_length <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, path.data(), length, wide.data(), wide_length);
+
+    const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return wide;
+    std::wstring full(needed, L'\0');
+    const DWORD full_length = ::GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+    if (full_length == 0 || full_length >= needed) return wide;
+    full.resize(full_length);
+    // Device paths (\\.\) and those already marked keep their own rules.
+    if (full.size() < MAX_PATH || starts_with(full, L"\\\\.\\") || starts_with(full, L"\\\\?\\")) {
+        return wide;
+    }
+    if (starts_with(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
+    return L"\\\\?\\" + full;
+}
+
 // Sharing everything lets the form and the input be one file, and lets an
 // output that is one of them open so the identity check, not a sharing
 // violation, is what refuses it.
 HANDLE open_handle(std::string_view path, DWORD access, DWORD disposition) {
-    const std::string name(path);
+    const std::wstring name = wide_path(path);
+    if (name.empty()) {
+        ::SetLastError(path.empty() ? ERROR_PATH_NOT_FOUND : ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
     constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    return ::CreateFileA(name.c_str(), access, share_all, nullptr, disposition,
+    return ::CreateFileW(name.c_str(), access, share_all, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -64,7 +107,7 @@ bool identify(HANDLE handle, Identity& identity) {
 }
 
 bool is_directory(std::string_view path) {
-    const DWORD attributes = ::GetFileAttributesA(std::string(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(wide_path(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 

@@ -8,6 +8,11 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+// The build sets _FILE_OFFSET_BITS=64: a 32-bit build would otherwise
+// refuse files past 2 GiB, and a copy of these calls compiled without it
+// would disagree with the platform layer on off_t and struct stat.
+static_assert(sizeof(off_t) == 8, "64-bit file offsets are needed: define _FILE_OFFSET_BITS=64");
+
 namespace kerfline::sys {
 
 // Opens with mode 0666 when the file is created.

@@ -24,6 +24,10 @@ std::string to_cp932(std::string_view utf8) {
 }
 
 TEST(Report, EveryShiftJisTextIsTheCp932OfItsReadableText) {
+#if KERFLINE_CROSS_BUILT
+    GTEST_SKIP() << "Debian's C library for another processor comes without iconv's converters; "
+                    "the texts are the same bytes everywhere and the native build checks them";
+#endif
     for (const FixedText& text : fixed_texts()) {
         EXPECT_EQ(to_cp932(text.utf8), text.shift_jis) << text.utf8;
     }

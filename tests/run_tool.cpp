@@ -32,6 +32,11 @@ bool testing_windows_build() {
     return target != nullptr && std::string_view(target) == "windows";
 }
 
+bool testing_under_emulator() {
+    const char* target = std::getenv("KERFLINE_TEST_TARGET");
+    return target != nullptr && *target != '\0';
+}
+
 std::string windows_path(const fs::path& path) {
     std::string name = "Z:" + path.string();
     std::replace(name.begin(), name.end(), '/', '\\');

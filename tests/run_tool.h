@@ -36,6 +36,13 @@ struct ToolOptions {
 // few cases cannot hold there; this is the one place that says which.
 bool testing_windows_build();
 
+// Whether the tool runs under an emulator: Wine, or qemu-user for a Linux
+// cross build (KERFLINE_TEST_TARGET=qemu). The process the suite measures
+// and limits is then the emulator, whose own memory adds to the tool's, so
+// memory is not measured, and an address-space limit would stop the
+// emulator before the tool starts, so none is set; every other case holds.
+bool testing_under_emulator();
+
 // How the Windows build names `path`: Wine shows the Linux root as drive Z:.
 std::string windows_path(const std::filesystem::path& path);
 

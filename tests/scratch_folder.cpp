@@ -12,8 +12,8 @@ namespace kerfline::testing {
 
 namespace fs = std::filesystem;
 
-ScratchFolder::ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "kerfline-test-XXXXXX").string();
+ScratchFolder::ScratchFolder(const fs::path& parent) {
+    std::string pattern = (parent / "kerfline-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
     }

@@ -7,11 +7,12 @@
 
 namespace kerfline::testing {
 
-// A fresh, empty folder under the system's temporary folder, removed with
-// everything in it when the object goes.
+// A fresh, empty folder under `parent`, by default the system's temporary
+// folder, removed with everything in it when the object goes.
 class ScratchFolder {
 public:
-    ScratchFolder();
+    explicit ScratchFolder(
+        const std::filesystem::path& parent = std::filesystem::temp_directory_path());
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
