@@ -41,9 +41,7 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
     if (!open_reported(console, form_path, form_file)) return exit_failed;
     File input_file;
     if (!open_reported(console, input_path, input_file)) return exit_failed;
-    FileId guarded[2];
-    guarded[static_cast<int>(Guarded::form)] = form_file.id();
-    guarded[static_cast<int>(Guarded::input)] = input_file.id();
+    const FileId guarded[] = {form_file.id(), input_file.id()};  // in the order of Guarded
 
     InputBuffer form(form_file, form_buffer_capacity);
     ReportedInput reported_input(input_file, console);

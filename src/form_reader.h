@@ -24,8 +24,9 @@ FormRead read_form_record(InputBuffer& form, form_record& record);
 
 enum class LineRead { line, end, failed, too_long };
 
-// Reads one line of any length, or tells that it is too long for memory. The line end, "\n" or "\r\n", is dropped; a
-// last line without one is still a line.
+// Reads one line of any length, or tells that it is too long for memory.
+// The line end, "\n" or "\r\n", is dropped; a last line without one is
+// still a line.
 LineRead read_line(InputBuffer& input, std::string& line);
 
 // atoi's reading of a flag, held to the 32-bit range instead of overflowing.

@@ -146,7 +146,9 @@ void prepare_process() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-void write_console(const char* bytes, std::size_t count) { write_stream(STDOUT_FILENO, bytes, count); }
+void write_console(const char* bytes, std::size_t count) {
+    write_stream(STDOUT_FILENO, bytes, count);
+}
 
 void write_error_stream(const char* bytes, std::size_t count) {
     write_stream(STDERR_FILENO, bytes, count);

@@ -114,7 +114,8 @@ namespace {
 
 struct Decimal {
     explicit Decimal(std::int64_t number) {
-        length = static_cast<std::size_t>(std::to_chars(digits, std::end(digits), number).ptr - digits);
+        const char* past = std::to_chars(digits, std::end(digits), number).ptr;
+        length = static_cast<std::size_t>(past - digits);
     }
     std::string_view text() const { return {digits, length}; }
 
@@ -189,22 +190,22 @@ void report_path_error(Console& console, Text error, std::string_view path) {
     console.put(Text::path_opening);
     console.put(path);
     console.put(error);
-    console.message_done();
+    // Out before the reason on standard error, terminal or not.
     console.flush();
 }
 
+// The words of a refusal of kerfline's own.
+Text refusal_reason(const FileError& why) {
+    if (why.refusal == FileError::Refusal::directory) return Text::reason_directory;
+    if (why.refusal == FileError::Refusal::nul_in_name) return Text::reason_nul_in_name;
+    return why.guarded_index == static_cast<std::size_t>(Guarded::form)
+               ? Text::reason_output_is_form
+               : Text::reason_output_is_input;
+}
+
 std::string reason_for(const FileError& why) {
-    switch (why.refusal) {
-        case FileError::Refusal::none: return describe_system_error(why.system_code);
-        case FileError::Refusal::directory: return std::string(shift_jis(Text::reason_directory));
-        case FileError::Refusal::nul_in_name:
-            return std::string(shift_jis(Text::reason_nul_in_name));
-        case FileError::Refusal::guarded:
-            return std::string(shift_jis(why.guarded_index == static_cast<std::size_t>(Guarded::form)
-                                             ? Text::reason_output_is_form
-                                             : Text::reason_output_is_input));
-    }
-    return {};
+    if (why.refusal == FileError::Refusal::none) return describe_system_error(why.system_code);
+    return std::string(shift_jis(refusal_reason(why)));
 }
 
 }  // namespace
