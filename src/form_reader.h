@@ -3,31 +3,53 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 #include "input_buffer.h"
 
 namespace kerfline {
 
+// The text of one form line, its line end removed, followed by a NUL so
+// that a name reaches the system without a copy. It grows by realloc, which
+// remaps a large block where the C library can rather than copy it, so a
+// long line costs its own length once, not twice.
+class LineBytes {
+public:
+    LineBytes() = default;
+    LineBytes(const LineBytes&) = delete;
+    LineBytes& operator=(const LineBytes&) = delete;
+    ~LineBytes();
+
+    std::string_view view() const { return {bytes_ != nullptr ? bytes_ : "", size_}; }
+    operator std::string_view() const { return view(); }
+    friend bool operator==(const LineBytes& line, std::string_view text) {
+        return line.view() == text;
+    }
+
+    // False when memory runs out; the bytes so far stay.
+    bool append(const char* bytes, std::size_t count);
+    void drop_last() { bytes_[--size_] = '\0'; }
+    // Empties the line, giving back the memory of a long one.
+    void clear();
+
+private:
+    char* bytes_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
 struct form_record {
-    std::string marker_line;  // the text of the line, its line end removed
-    std::string output_name;  // likewise
+    LineBytes marker_line;
+    LineBytes output_name;
     std::int32_t output_flag = 0;
 };
 
 enum class FormRead { record, end, failed, line_too_long };
 
-// Reads the next three lines into `record`. A trailing record of one or two
-// lines is no record.
+// Reads the next three lines into `record`, giving back first what a long
+// line of the last record held. A trailing record of one or two lines is
+// no record.
 FormRead read_form_record(InputBuffer& form, form_record& record);
-
-enum class LineRead { line, end, failed, too_long };
-
-// Reads one line of any length, or tells that it is too long for memory.
-// The line end, "\n" or "\r\n", is dropped; a last line without one is
-// still a line.
-LineRead read_line(InputBuffer& input, std::string& line);
 
 // atoi's reading of a flag, held to the 32-bit range instead of overflowing.
 std::int32_t parse_flag(std::string_view text);

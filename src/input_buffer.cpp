@@ -1,8 +1,9 @@
 #include "input_buffer.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 namespace kerfline {
 
@@ -19,38 +20,31 @@ constexpr std::size_t placement = page_size / 2;
 
 }  // namespace
 
-void InputBuffer::Release::operator()(char* bytes) const {
-    ::operator delete(bytes - placement, std::align_val_t{page_size});
-}
-
-InputBuffer::PlacedBytes InputBuffer::allocate(std::size_t capacity) {
-    void* page = ::operator new(placement + capacity, std::align_val_t{page_size});
-    return PlacedBytes(static_cast<char*>(page) + placement);
-}
-
+// malloc, not operator new: it fails by returning null, where the C++
+// library would throw, and a throw needs memory of its own.
 InputBuffer::InputBuffer(ByteSource& source, std::size_t capacity)
     : source_(source),
-      bytes_(allocate(std::max<std::size_t>(capacity, 1))),
-      capacity_(std::max<std::size_t>(capacity, 1)) {}
+      capacity_(std::max<std::size_t>(capacity, 1)),
+      block_(std::malloc(page_size + placement + capacity_)) {
+    const auto address = reinterpret_cast<std::uintptr_t>(block_.get());
+    const std::uintptr_t page = (address + page_size - 1) / page_size * page_size;
+    bytes_ = reinterpret_cast<char*>(page + placement);
+}
 
 Fill InputBuffer::fill() {
     if (state_ != Fill::more) return state_;
     // The form reader and the copier consume all they have before asking
-    // for more, so this copy moves nothing on the hot path.
+    // for more, so this copy moves nothing.
     if (begin_ > 0) {
-        std::memmove(bytes_.get(), bytes_.get() + begin_, size());
+        std::memmove(bytes_, bytes_ + begin_, size());
         end_ -= begin_;
         begin_ = 0;
     }
-    // Should a reader not consume, the buffer grows rather than read
-    // nothing and look like the end.
-    if (end_ == capacity_) {
-        PlacedBytes larger = allocate(capacity_ * 2);
-        std::memcpy(larger.get(), bytes_.get(), end_);
-        bytes_ = std::move(larger);
-        capacity_ *= 2;
-    }
-    const ReadResult got = source_.read(bytes_.get() + end_, capacity_ - end_);
+    // A full window would read nothing and look like the end, and the
+    // bytes after it would be lost: a reader that does not consume is a
+    // fault of the tool's own.
+    if (end_ == capacity_) std::abort();
+    const ReadResult got = source_.read(bytes_ + end_, capacity_ - end_);
     if (got.failed) {
         state_ = Fill::failed;
     } else if (got.count == 0) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 
 #include "platform.h"
@@ -15,31 +16,31 @@ class InputBuffer {
 public:
     static constexpr std::size_t default_capacity = 256 * 1024;
 
+    // Without memory for the window, allocated() is false and nothing else
+    // may be called.
     InputBuffer(ByteSource& source, std::size_t capacity = default_capacity);
+    bool allocated() const { return block_ != nullptr; }
 
     // The bytes read but not yet consumed.
-    const char* begin() const { return bytes_.get() + begin_; }
-    const char* end() const { return bytes_.get() + end_; }
+    const char* begin() const { return bytes_ + begin_; }
+    const char* end() const { return bytes_ + end_; }
     std::size_t size() const { return end_ - begin_; }
     void consume(std::size_t count) { begin_ += count; }
 
     // Keeps the unconsumed bytes and reads more after them. End and failure
-    // are final: the source is not asked again.
+    // are final: the source is not asked again. A reader consumes what it
+    // has before asking for more, so that there is room to read into.
     Fill fill();
 
-    bool exhausted() const { return state_ != Fill::more; }
-    bool failed() const { return state_ == Fill::failed; }
-
 private:
-    struct Release {
-        void operator()(char* bytes) const;
+    struct Free {
+        void operator()(void* block) const { std::free(block); }
     };
-    using PlacedBytes = std::unique_ptr<char, Release>;
-    static PlacedBytes allocate(std::size_t capacity);
 
     ByteSource& source_;
-    PlacedBytes bytes_;
     std::size_t capacity_;
+    std::unique_ptr<void, Free> block_;
+    char* bytes_;  // within block_
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     Fill state_ = Fill::more;

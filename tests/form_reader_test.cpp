@@ -11,21 +11,27 @@ namespace {
 
 using namespace std::string_literals;
 
+// What one read gave, copied out of the record the next read overwrites.
 struct Read {
     FormRead result;
-    form_record record;
+    struct {
+        std::string marker_line;
+        std::string output_name;
+        std::int32_t output_flag;
+    } record;
 };
 
 std::vector<Read> read_all(const std::string& form, std::size_t capacity = 64,
                            std::size_t max_read = SIZE_MAX) {
     MemorySource source(form, max_read);
     InputBuffer buffer(source, capacity);
+    form_record record;
     std::vector<Read> reads;
     for (;;) {
-        Read read{};
-        read.result = read_form_record(buffer, read.record);
-        reads.push_back(read);
-        if (read.result != FormRead::record) return reads;
+        const FormRead result = read_form_record(buffer, record);
+        reads.push_back({result, {std::string(record.marker_line.view()),
+                                  std::string(record.output_name.view()), record.output_flag}});
+        if (result != FormRead::record) return reads;
     }
 }
 
