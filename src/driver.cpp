@@ -5,6 +5,7 @@
 
 #include "form_reader.h"
 #include "input_buffer.h"
+#include "output_guard.h"
 #include "platform.h"
 #include "report.h"
 #include "section_copier.h"
@@ -18,13 +19,13 @@ constexpr int exit_failed = 1;
 
 constexpr std::size_t form_buffer_capacity = 64 * 1024;
 
-// The input, with the report written out before each read of it: a log
-// keeps up with the run, also while the input stalls, and a run stopped at
-// any moment leaves the report of every record it had begun. That costs at
-// most one write per buffer of input.
-class ReportedInput final : public ByteSource {
+// A file with the report written out before each read of it: a log keeps
+// up with the run, also while the form or the input stalls, and a run
+// stopped at any moment leaves the report of every record it had begun.
+// That costs at most one write per buffer read.
+class ReportedSource final : public ByteSource {
 public:
-    ReportedInput(File& file, Console& console) : file_(file), console_(console) {}
+    ReportedSource(File& file, Console& console) : file_(file), console_(console) {}
 
     ReadResult read(char* into, std::size_t capacity) override {
         console_.flush();
@@ -36,16 +37,33 @@ private:
     Console& console_;
 };
 
+bool open_reported(Console& console, std::string_view path, File& file) {
+    if (!File::open_for_reading(path, file)) {
+        report_failure(console, Text::cannot_open, path, file.error());
+        return false;
+    }
+    report_opened(console, path);
+    return true;
+}
+
 int split(Console& console, std::string_view form_path, std::string_view input_path) {
     File form_file;
     if (!open_reported(console, form_path, form_file)) return exit_failed;
     File input_file;
     if (!open_reported(console, input_path, input_file)) return exit_failed;
-    const FileId guarded[] = {form_file.id(), input_file.id()};  // in the order of Guarded
+    OutputGuard guard;
+    guard.protect(form_file.id(), FileError::Refusal::output_is_form);
+    guard.protect(input_file.id(), FileError::Refusal::output_is_input);
+    guard.protect_standard_streams();
 
-    InputBuffer form(form_file, form_buffer_capacity);
-    ReportedInput reported_input(input_file, console);
+    ReportedSource reported_form(form_file, console);
+    ReportedSource reported_input(input_file, console);
+    InputBuffer form(reported_form, form_buffer_capacity);
     InputBuffer input(reported_input);
+    if (!form.allocated() || !input.allocated()) {
+        report_out_of_memory(console);
+        return exit_failed;
+    }
     form_record record;
     for (std::int64_t section_index = 0;; ++section_index) {
         switch (read_form_record(form, record)) {
@@ -56,17 +74,34 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
                 return exit_failed;
             case FormRead::line_too_long:
                 report_failure(console, Text::cannot_read, form_path,
-                               Text::reason_form_line_too_long);
+                               {0, FileError::Refusal::form_line_too_long});
                 return exit_failed;
         }
         report_record(console, section_index, record);
-        switch (copy_section(input, record, console, guarded)) {
-            case SectionResult::done: break;
-            case SectionResult::output_failed: return exit_failed;
-            case SectionResult::input_unreadable:
+
+        // Flag 0 skips the section, 1 writes it to the record's file, any
+        // other value leaves that file empty.
+        File output;
+        if (record.output_flag != 0) {
+            console.flush();  // the open may wait, as for a FIFO without a reader
+            if (!guard.open_output(record.output_name, output)) {
+                report_failure(console, Text::cannot_open, record.output_name, output.error());
+                return exit_failed;
+            }
+            report_opened(console, record.output_name);
+        }
+        switch (transfer_section(input, record.marker_line,
+                                 record.output_flag == 1 ? &output : nullptr)) {
+            case Transfer::completed:
+                if (output.close()) continue;
+                break;
+            case Transfer::read_failed:
                 report_failure(console, Text::cannot_read, input_path, input_file.error());
                 return exit_failed;
+            case Transfer::write_failed: break;
         }
+        report_failure(console, Text::cannot_write, record.output_name, output.error());
+        return exit_failed;
     }
 }
 

@@ -4,8 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
-#include <string>
+#include <optional>
 #include <string_view>
 
 namespace kerfline {
@@ -19,14 +18,25 @@ struct ReadResult {
 // system's error code (errno, or GetLastError() on Windows), or a refusal
 // of the tool's own.
 struct FileError {
-    enum class Refusal { none, directory, nul_in_name, guarded };
+    enum class Refusal {
+        none,
+        directory,
+        nul_in_name,
+        name_outside_code_page,  // a Windows name with bytes the code page lacks
+        output_is_form,
+        output_is_input,
+        output_is_report,        // standard output, when it is a file
+        output_is_error_stream,  // standard error, when it is a file
+        form_line_too_long,      // for memory
+    };
     std::uint32_t system_code = 0;
     Refusal refusal = Refusal::none;
-    std::size_t guarded_index = 0;  // which of the guarded files it is
+    std::uint32_t code_page = 0;  // for name_outside_code_page
 };
 
-// The operating system's own words for one of its error codes, one line.
-std::string describe_system_error(std::uint32_t code);
+// The operating system's own words for one of its error codes: one line,
+// without the full stop the system ends it with, in `buffer` or static text.
+std::string_view describe_system_error(std::uint32_t code, char (&buffer)[512]);
 
 class ByteSource {
 public:
@@ -52,12 +62,17 @@ struct FileId {
     bool operator==(const FileId&) const = default;
 };
 
+// Paths are bytes followed by a NUL that is not one of them, as a C string
+// or a form's field is, so that the system takes them without a copy. A NUL
+// among the bytes names no file.
 class File final : public ByteSource, public ByteSink {
 public:
     File() = default;
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    File(File&& other) noexcept : handle_(other.handle_), id_(other.id_), error_(other.error_) {
+    File(File&& other) noexcept
+        : handle_(other.handle_), id_(other.id_), holds_bytes_(other.holds_bytes_),
+          error_(other.error_) {
         other.handle_ = closed_handle;
     }
     File& operator=(File&& other) noexcept {
@@ -65,6 +80,7 @@ public:
             close();
             handle_ = other.handle_;
             id_ = other.id_;
+            holds_bytes_ = other.holds_bytes_;
             error_ = other.error_;
             other.handle_ = closed_handle;
         }
@@ -81,34 +97,44 @@ public:
     bool write(const char* bytes, std::size_t count) override;
     // Closes now and tells whether everything written reached the file.
     bool close();
+    // Closes without a word, records why the tool would not use the file,
+    // and returns false.
+    bool refuse(FileError::Refusal refusal) { return give_up({0, refusal}); }
 
     // Opens an existing file for reading. Directories are refused. On
     // failure `file` is closed and tells why.
     static bool open_for_reading(std::string_view path, File& file);
-    // Opens for writing, creating the file if it is missing, and empties it
-    // if it is a regular file. Refused without touching anything when it is
-    // one of `guarded`, so the tool never truncates what it reads.
-    static bool open_for_writing(std::string_view path, std::span<const FileId> guarded,
-                                 File& file);
+    // Opens for writing, creating the file if it is missing, but leaves its
+    // bytes alone: what it is must be known before it loses any.
+    static bool open_for_writing(std::string_view path, File& file);
+    // Empties a file opened for writing, when it is a file on disk that
+    // holds bytes: devices and pipes have nothing to empty.
+    bool truncate();
 
 private:
     static constexpr std::intptr_t closed_handle = -1;
-    File(std::intptr_t handle, FileId id) : handle_(handle), id_(id) {}
-    // Each records why this file failed and returns false.
+    File(std::intptr_t handle, FileId id, bool holds_bytes)
+        : handle_(handle), id_(id), holds_bytes_(holds_bytes) {}
+    // Each records why this file failed and returns false; give_up closes
+    // it first.
     bool fail_with_system_error();
-    bool refuse(FileError::Refusal refusal, std::size_t guarded_index = 0) {
-        error_ = {0, refusal, guarded_index};
-        return false;
-    }
+    bool give_up(FileError why);
 
     std::intptr_t handle_ = closed_handle;
     FileId id_;
+    bool holds_bytes_ = false;  // a file on disk, not empty when opened
     FileError error_;
 };
 
 // Process set-up before anything is written: a console that goes away, or
 // a file-size limit, must not end the run.
 void prepare_process();
+
+enum class StandardStream { output, error };
+
+// The identity of a standard stream when it is a file on disk, which the
+// run appends to; a terminal, a pipe or a closed stream has none.
+std::optional<FileId> standard_stream_file(StandardStream stream);
 
 // Raw writes to standard output and standard error; failures are ignored
 // by design.

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,19 +29,44 @@ bool has_nul(std::string_view path) { return path.find('\0') != std::string_view
 int away_from_standard_streams(int fd) {
     if (fd < 0 || fd > STDERR_FILENO) return fd;
     const int moved = sys::duplicate_above(fd, STDERR_FILENO + 1);
-    const int error = errno;
+    // Asked for a number past the limit of open files, the call fails with
+    // EINVAL; what has run out is open files.
+    const int error = moved < 0 && errno == EINVAL ? EMFILE : errno;
     sys::close(fd);
     errno = error;
     return moved;
 }
 
-int open_fd(std::string_view path, int flags) {
-    const std::string name(path);
+// Opens `path` and tells what it is, or why it cannot be opened: the
+// descriptor, or -1 and `error`. A name with a NUL byte and a directory
+// are refused.
+int open_identified(std::string_view path, int flags, struct stat& status, FileError& error) {
+    if (has_nul(path)) {
+        error = {0, FileError::Refusal::nul_in_name};
+        return -1;
+    }
     int fd;
     do {
-        fd = sys::open(name.c_str(), flags | O_CLOEXEC | O_NOCTTY);
+        // `path` is followed by a NUL, so the kernel takes it as it is.
+        fd = sys::open(path.data(), flags | O_CLOEXEC | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
-    return away_from_standard_streams(fd);
+    fd = away_from_standard_streams(fd);
+    if (fd >= 0 && sys::fstat(fd, &status) != 0) {
+        const int failure = errno;
+        sys::close(fd);
+        errno = failure;
+        fd = -1;
+    }
+    if (fd < 0) {
+        error = {static_cast<std::uint32_t>(errno)};
+        return -1;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        sys::close(fd);
+        error = {0, FileError::Refusal::directory};
+        return -1;
+    }
+    return fd;
 }
 
 void write_stream(int fd, const char* bytes, std::size_t count) {
@@ -57,12 +81,18 @@ void write_stream(int fd, const char* bytes, std::size_t count) {
 
 }  // namespace
 
-std::string describe_system_error(std::uint32_t code) {
+std::string_view describe_system_error(std::uint32_t code, char (&)[512]) {
     return std::strerror(static_cast<int>(code));
 }
 
 bool File::fail_with_system_error() {
     error_ = {static_cast<std::uint32_t>(errno)};
+    return false;
+}
+
+bool File::give_up(FileError why) {
+    close();
+    error_ = why;
     return false;
 }
 
@@ -104,39 +134,25 @@ bool File::close() {
 
 bool File::open_for_reading(std::string_view path, File& file) {
     file = File();
-    if (has_nul(path)) return file.refuse(FileError::Refusal::nul_in_name);
-    const int fd = open_fd(path, O_RDONLY);
-    if (fd < 0) return file.fail_with_system_error();
-    File opened(fd, FileId{});
     struct stat status;
-    if (sys::fstat(fd, &status) != 0) return file.fail_with_system_error();
-    if (S_ISDIR(status.st_mode)) return file.refuse(FileError::Refusal::directory);
-    opened.id_ = id_of(status);
-    file = std::move(opened);
+    const int fd = open_identified(path, O_RDONLY, status, file.error_);
+    if (fd < 0) return false;
+    file = File(fd, id_of(status), false);
     return true;
 }
 
-bool File::open_for_writing(std::string_view path, std::span<const FileId> guarded,
-                            File& file) {
+bool File::open_for_writing(std::string_view path, File& file) {
     file = File();
-    if (has_nul(path)) return file.refuse(FileError::Refusal::nul_in_name);
-    // No O_TRUNC: the file must be known not to be guarded before it loses
-    // a byte.
-    const int fd = open_fd(path, O_WRONLY | O_CREAT);
-    if (fd < 0) return file.fail_with_system_error();
-    File opened(fd, FileId{});
     struct stat status;
-    if (sys::fstat(fd, &status) != 0) return file.fail_with_system_error();
-    opened.id_ = id_of(status);
-    for (std::size_t index = 0; index < guarded.size(); ++index) {
-        if (guarded[index] == opened.id_) return file.refuse(FileError::Refusal::guarded, index);
-    }
-    // Devices and pipes have nothing to truncate, and a new file neither.
-    if (S_ISREG(status.st_mode) && status.st_size != 0 && sys::ftruncate(fd, 0) != 0) {
-        return file.fail_with_system_error();
-    }
-    file = std::move(opened);
+    const int fd = open_identified(path, O_WRONLY | O_CREAT, status, file.error_);
+    if (fd < 0) return false;
+    file = File(fd, id_of(status), S_ISREG(status.st_mode) && status.st_size != 0);
     return true;
+}
+
+bool File::truncate() {
+    if (!holds_bytes_ || sys::ftruncate(fd_of(handle_), 0) == 0) return true;
+    return give_up({static_cast<std::uint32_t>(errno)});
 }
 
 void prepare_process() {
@@ -144,6 +160,13 @@ void prepare_process() {
     // Past a file-size limit a write fails with EFBIG, reported like any
     // failed write, instead of ending the process without a word.
     std::signal(SIGXFSZ, SIG_IGN);
+}
+
+std::optional<FileId> standard_stream_file(StandardStream stream) {
+    struct stat status;
+    const int fd = stream == StandardStream::output ? STDOUT_FILENO : STDERR_FILENO;
+    if (sys::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    return id_of(status);
 }
 
 void write_console(const char* bytes, std::size_t count) {

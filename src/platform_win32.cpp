@@ -10,7 +10,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cwchar>
+#include <iterator>
+#include <new>
 #include <string>
 
 #include "platform.h"
@@ -36,59 +39,95 @@ bool starts_with(const std::wstring& text, const wchar_t* prefix) {
     return text.compare(0, std::wcslen(prefix), prefix) == 0;
 }
 
-// `path` as CreateFileW takes it at any length, without the system setting
-// for long paths. It is converted from the ANSI code page, as the ...A
-// functions convert it. A path whose full form is shorter than MAX_PATH is
-// used as it is, so it means exactly what it meant to CreateFileA (CONOUT$
-// and other names it treats specially included); a longer one is made
-// absolute by GetFullPathNameW, which reads it as any Windows path is read
-// (".", "..", "/" and trailing dots and spaces), and marked \\?\ so that no
-// length limit applies. Empty when it cannot be converted.
-std::wstring wide_path(std::string_view path) {
-    if (path.empty() || path.size() > longest_path) return {};
+// `path` in UTF-16, converted from the ANSI code page as the ...A functions
+// convert it, but exactly or not at all: where they would put a stand-in
+// for bytes the code page lacks, two names could become one file.
+bool from_code_page(std::string_view path, std::wstring& wide, FileError& error) {
+    const UINT code_page = ::GetACP();
     const int length = static_cast<int>(path.size());
-    const int wide_length = ::MultiByteToWideChar(CP_ACP, 0, path.data(), length, nullptr, 0);
-    if (wide_length <= 0) return {};
-    std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, path.data(), length, wide.data(), wide_length);
-
-    const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return wide;
-    std::wstring full(needed, L'\0');
-    const DWORD full_length = ::GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
-    if (full_length == 0 || full_length >= needed) return wide;
-    full.resize(full_length);
-    // Device paths (\\.\) and those already marked keep their own rules.
-    if (full.size() < MAX_PATH || starts_with(full, L"\\\\.\\") || starts_with(full, L"\\\\?\\")) {
-        return wide;
+    const int wide_length =
+        ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(), length, nullptr, 0);
+    if (wide_length <= 0) {
+        error = {0, FileError::Refusal::name_outside_code_page, code_page};
+        return false;
     }
-    if (starts_with(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
-    return L"\\\\?\\" + full;
+    wide.assign(static_cast<std::size_t>(wide_length), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, path.data(), length, wide.data(), wide_length);
+    // A code page other than UTF-8 may map a byte to a character that maps
+    // back to another byte: only a name that comes back the same is taken.
+    if (code_page != CP_UTF8) {
+        BOOL lossy = FALSE;
+        const DWORD no_best_fit = WC_NO_BEST_FIT_CHARS;
+        const int back_length = ::WideCharToMultiByte(CP_ACP, no_best_fit, wide.data(), wide_length,
+                                                      nullptr, 0, nullptr, &lossy);
+        std::string back(static_cast<std::size_t>(std::max(back_length, 0)), '\0');
+        ::WideCharToMultiByte(CP_ACP, no_best_fit, wide.data(), wide_length, back.data(),
+                              back_length, nullptr, &lossy);
+        if (lossy || back != path) {
+            error = {0, FileError::Refusal::name_outside_code_page, code_page};
+            return false;
+        }
+    }
+    return true;
 }
 
-// Sharing everything lets the form and the input be one file, and lets an
-// output that is one of them open so the identity check, not a sharing
-// violation, is what refuses it.
-HANDLE open_handle(std::string_view path, DWORD access, DWORD disposition) {
-    const std::wstring name = wide_path(path);
-    if (name.empty()) {
-        ::SetLastError(path.empty() ? ERROR_PATH_NOT_FOUND : ERROR_FILENAME_EXCED_RANGE);
-        return INVALID_HANDLE_VALUE;
+// `path` as CreateFileW takes it at any length, without the system setting
+// for long paths. A path whose full form is shorter than MAX_PATH is used
+// as it is, so it means exactly what it meant to CreateFileA (CONOUT$ and
+// other names it treats specially included); a longer one is made absolute
+// by GetFullPathNameW, which reads it as any Windows path is read (".",
+// "..", "/" and trailing dots and spaces), and marked \\?\ so that no
+// length limit applies. False, with `error`, when it cannot be converted
+// or is longer than the longest path, the mark included.
+bool wide_path(std::string_view path, std::wstring& name, FileError& error) {
+    if (has_nul(path)) {
+        error = {0, FileError::Refusal::nul_in_name};
+        return false;
     }
-    constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    return ::CreateFileW(name.c_str(), access, share_all, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (path.empty() || path.size() > longest_path) {
+        error = {path.empty() ? DWORD{ERROR_PATH_NOT_FOUND} : DWORD{ERROR_FILENAME_EXCED_RANGE}};
+        return false;
+    }
+    // A name is at most 64 KiB here; should even that be too much, the
+    // file cannot be opened for want of memory.
+    try {
+        std::wstring wide;
+        if (!from_code_page(path, wide, error)) return false;
+        name = wide;
+        const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+        if (needed == 0) return true;
+        std::wstring full(needed, L'\0');
+        const DWORD full_length = ::GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+        if (full_length == 0 || full_length >= needed) return true;
+        full.resize(full_length);
+        // Device paths (\\.\) and those already marked keep their own rules.
+        if (full.size() < MAX_PATH || starts_with(full, L"\\\\.\\") ||
+            starts_with(full, L"\\\\?\\")) {
+            return true;
+        }
+        name = starts_with(full, L"\\\\") ? L"\\\\?\\UNC\\" + full.substr(2)  // \\server\share
+                                          : L"\\\\?\\" + full;
+        if (name.size() > longest_path) {
+            error = {ERROR_FILENAME_EXCED_RANGE};
+            return false;
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        error = {ERROR_NOT_ENOUGH_MEMORY};
+        return false;
+    }
 }
 
 struct Identity {
     FileId id;
     bool is_disk_file = false;
     bool is_directory = false;
+    bool holds_bytes = false;
 };
 
 // Disk files are known by volume serial number and file index. Devices and
 // pipes have no such identity; each gets its own handle's value, which no
-// other open file shares, so it never looks like the form or the input.
+// other open file shares, so it never looks like a guarded file.
 bool identify(HANDLE handle, Identity& identity) {
     if (::GetFileType(handle) != FILE_TYPE_DISK) {
         const auto handle_value = reinterpret_cast<std::uintptr_t>(handle);
@@ -103,27 +142,31 @@ bool identify(HANDLE handle, Identity& identity) {
     // CreateFile already refuses a directory unless asked for backup
     // semantics; the attribute is checked too, whatever the file system.
     identity.is_directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    identity.holds_bytes = info.nFileSizeHigh != 0 || info.nFileSizeLow != 0;
     return true;
 }
 
-bool is_directory(std::string_view path) {
-    const DWORD attributes = ::GetFileAttributesW(wide_path(path).c_str());
+bool is_directory(const std::wstring& name) {
+    const DWORD attributes = ::GetFileAttributesW(name.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // Opens `path` and tells what it is, or why it cannot be opened. A name
-// with a NUL byte and a directory are refused.
+// with a NUL byte, one the code page cannot hold and a directory are
+// refused. Sharing everything lets the form and the input be one file, and
+// lets an output that is a guarded file open, so the identity check, not a
+// sharing violation, is what refuses it.
 HANDLE open_identified(std::string_view path, DWORD access, DWORD disposition,
                        Identity& identity, FileError& error) {
-    if (has_nul(path)) {
-        error = {0, FileError::Refusal::nul_in_name};
-        return INVALID_HANDLE_VALUE;
-    }
-    const HANDLE handle = open_handle(path, access, disposition);
+    std::wstring name;
+    if (!wide_path(path, name, error)) return INVALID_HANDLE_VALUE;
+    constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE handle = ::CreateFileW(name.c_str(), access, share_all, nullptr, disposition,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         error = last_system_error();
         // Windows refuses a directory as access denied; say what it is.
-        if (error.system_code == ERROR_ACCESS_DENIED && is_directory(path)) {
+        if (error.system_code == ERROR_ACCESS_DENIED && is_directory(name)) {
             error = {0, FileError::Refusal::directory};
         }
         return handle;
@@ -164,20 +207,24 @@ void write_text_mode(HANDLE output, const char* bytes, std::size_t count) {
 
 }  // namespace
 
-std::string describe_system_error(std::uint32_t code) {
-    char* text = nullptr;
-    const DWORD length = ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string description = length > 0 ? std::string(text, length)
-                                         : "error " + std::to_string(code);
-    ::LocalFree(text);
-    // One line, without the line end and full stop the system adds.
-    while (!description.empty() && std::string_view(" .\r\n").find(description.back()) !=
-                                       std::string_view::npos) {
-        description.pop_back();
+std::string_view describe_system_error(std::uint32_t code, char (&buffer)[512]) {
+    wchar_t words[512];
+    DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                    nullptr, code, 0, words, static_cast<DWORD>(std::size(words)),
+                                    nullptr);
+    // One line, without the line end and full stop the system adds: "." or,
+    // on a Japanese Windows, "。".
+    while (length > 0 && std::wstring_view(L" .\r\n\u3002").find(words[length - 1]) !=
+                             std::wstring_view::npos) {
+        --length;
     }
-    return description;
+    const int size = length == 0 ? 0
+                                 : ::WideCharToMultiByte(CP_ACP, 0, words, static_cast<int>(length),
+                                                         buffer, sizeof buffer, nullptr, nullptr);
+    if (size > 0) return {buffer, static_cast<std::size_t>(size)};
+    const int fallback = std::snprintf(buffer, sizeof buffer, "error %lu",
+                                       static_cast<unsigned long>(code));
+    return {buffer, static_cast<std::size_t>(std::max(fallback, 0))};
 }
 
 bool File::fail_with_system_error() {
@@ -220,31 +267,36 @@ bool File::close() {
     return ::CloseHandle(handle) != 0 || fail_with_system_error();
 }
 
+bool File::give_up(FileError why) {
+    close();
+    error_ = why;
+    return false;
+}
+
 bool File::open_for_reading(std::string_view path, File& file) {
     file = File();
     Identity identity;
     const HANDLE handle = open_identified(path, GENERIC_READ, OPEN_EXISTING, identity, file.error_);
     if (handle == INVALID_HANDLE_VALUE) return false;
-    file = File(reinterpret_cast<std::intptr_t>(handle), identity.id);
+    file = File(reinterpret_cast<std::intptr_t>(handle), identity.id, false);
     return true;
 }
 
-bool File::open_for_writing(std::string_view path, std::span<const FileId> guarded,
-                            File& file) {
+bool File::open_for_writing(std::string_view path, File& file) {
     file = File();
-    // OPEN_ALWAYS rather than CREATE_ALWAYS: the file must be known not to
-    // be guarded before it loses a byte.
+    // OPEN_ALWAYS rather than CREATE_ALWAYS: the file is emptied only once
+    // it is known not to be a guarded one.
     Identity identity;
     const HANDLE handle = open_identified(path, GENERIC_WRITE, OPEN_ALWAYS, identity, file.error_);
     if (handle == INVALID_HANDLE_VALUE) return false;
-    File opened(reinterpret_cast<std::intptr_t>(handle), identity.id);
-    for (std::size_t index = 0; index < guarded.size(); ++index) {
-        if (guarded[index] == opened.id_) return file.refuse(FileError::Refusal::guarded, index);
-    }
-    // The handle stands at offset 0, so this empties the file.
-    if (identity.is_disk_file && !::SetEndOfFile(handle)) return file.fail_with_system_error();
-    file = std::move(opened);
+    file = File(reinterpret_cast<std::intptr_t>(handle), identity.id, identity.holds_bytes);
     return true;
+}
+
+bool File::truncate() {
+    // The handle stands at offset 0, so this empties the file.
+    if (!holds_bytes_ || ::SetEndOfFile(handle_of(handle_))) return true;
+    return give_up(last_system_error());
 }
 
 void prepare_process() {
@@ -257,6 +309,17 @@ void prepare_process() {
                                              OPEN_EXISTING, 0, nullptr);
         if (discard != INVALID_HANDLE_VALUE) ::SetStdHandle(STD_OUTPUT_HANDLE, discard);
     }
+}
+
+std::optional<FileId> standard_stream_file(StandardStream stream) {
+    const HANDLE handle = stream == StandardStream::output ? standard_output()
+                                                           : ::GetStdHandle(STD_ERROR_HANDLE);
+    Identity identity;
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !identify(handle, identity) ||
+        !identity.is_disk_file) {
+        return std::nullopt;
+    }
+    return identity.id;
 }
 
 void write_console(const char* bytes, std::size_t count) {

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "error_line.h"
 #include "form_reader.h"
 
 #ifndef KERFLINE_VERSION
@@ -48,16 +49,6 @@ constexpr FixedText table[] = {
     {Text::newline, "\n", "\n"},
     {Text::arrows, "\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\n",
      "↓↓↓↓↓↓↓↓↓↓\n"},
-    {Text::error_prefix, "kerfline: ", "kerfline: "},
-    {Text::error_separator, ": ", ": "},
-    {Text::reason_directory, "Is a directory", "Is a directory"},
-    {Text::reason_nul_in_name, "the name holds a NUL byte", "the name holds a NUL byte"},
-    {Text::reason_output_is_form, "the output is the form file", "the output is the form file"},
-    {Text::reason_output_is_input, "the output is the input file",
-     "the output is the input file"},
-    {Text::reason_form_line_too_long, "a form line too long for memory",
-     "a form line too long for memory"},
-    {Text::reason_out_of_memory, "out of memory", "out of memory"},
 };
 
 constexpr bool table_in_order() {
@@ -68,7 +59,12 @@ constexpr bool table_in_order() {
 }
 static_assert(table_in_order(), "the table is indexed by Text");
 
+// A block of the report is some twenty small pieces, and a split into
+// many sections puts one block per section. The buffer is static, so that
+// the report needs no memory at run time: a run that has started can always
+// say how it ends.
 constexpr std::size_t console_buffer_limit = 64 * 1024;
+char console_buffer[console_buffer_limit];
 
 }  // namespace
 
@@ -87,11 +83,6 @@ bool locale_names_utf8(std::string_view locale) {
     return folded == "utf8";
 }
 
-Console::Console(bool utf8, bool interactive)
-    : pending_(std::make_unique_for_overwrite<char[]>(console_buffer_limit)),
-      utf8_(utf8),
-      interactive_(interactive) {}
-
 void Console::put(std::string_view bytes) {
     if (bytes.size() > console_buffer_limit - pending_size_) {
         flush();
@@ -101,7 +92,7 @@ void Console::put(std::string_view bytes) {
             return;
         }
     }
-    std::memcpy(pending_.get() + pending_size_, bytes.data(), bytes.size());
+    std::memcpy(console_buffer + pending_size_, bytes.data(), bytes.size());
     pending_size_ += bytes.size();
 }
 
@@ -132,7 +123,8 @@ void Console::message_done() {
 }
 
 void Console::flush() {
-    write_console(pending_.get(), pending_size_);
+    if (pending_size_ == 0) return;
+    write_console(console_buffer, pending_size_);
     pending_size_ = 0;
 }
 
@@ -170,80 +162,25 @@ void report_record(Console& console, std::int64_t section_index, const form_reco
     console.message_done();
 }
 
-namespace {
-
-std::string_view shift_jis(Text text) { return table[static_cast<std::size_t>(text)].shift_jis; }
-
-// Standard error is for people and logs, not for the report's scripts, so
-// it is not buffered and each line is written in one piece.
-void write_error_line(std::string_view text) {
-    std::string line(shift_jis(Text::error_prefix));
-    line.append(text).append(shift_jis(Text::newline));
-    write_error_stream(line.data(), line.size());
+void report_opened(Console& console, std::string_view path) {
+    console.put(path);
+    console.put(Text::opened);
+    console.message_done();
 }
 
-void explain(std::string_view path, std::string_view reason) {
-    write_error_line(std::string(path).append(shift_jis(Text::error_separator)).append(reason));
-}
-
-void report_path_error(Console& console, Text error, std::string_view path) {
+void report_failure(Console& console, Text error, std::string_view path, const FileError& why) {
     console.put(Text::path_opening);
     console.put(path);
     console.put(error);
-    // Out before the reason on standard error, terminal or not.
+    // Out before the reason on standard error, terminal or not: the two
+    // may go to one file.
     console.flush();
+    write_reason(path, why);
 }
 
-// The words of a refusal of kerfline's own.
-Text refusal_reason(const FileError& why) {
-    if (why.refusal == FileError::Refusal::directory) return Text::reason_directory;
-    if (why.refusal == FileError::Refusal::nul_in_name) return Text::reason_nul_in_name;
-    return why.guarded_index == static_cast<std::size_t>(Guarded::form)
-               ? Text::reason_output_is_form
-               : Text::reason_output_is_input;
-}
-
-std::string reason_for(const FileError& why) {
-    if (why.refusal == FileError::Refusal::none) return describe_system_error(why.system_code);
-    return std::string(shift_jis(refusal_reason(why)));
-}
-
-}  // namespace
-
-void report_failure(Console& console, Text error, std::string_view path, const FileError& why) {
-    report_path_error(console, error, path);
-    explain(path, reason_for(why));
-}
-
-void report_failure(Console& console, Text error, std::string_view path, Text reason) {
-    report_path_error(console, error, path);
-    explain(path, shift_jis(reason));
-}
-
-void report_out_of_memory() { write_error_line(shift_jis(Text::reason_out_of_memory)); }
-
-namespace {
-
-bool report_open(Console& console, std::string_view path, bool opened, const FileError& why) {
-    if (opened) {
-        console.put(path);
-        console.put(Text::opened);
-        console.message_done();
-    } else {
-        report_failure(console, Text::cannot_open, path, why);
-    }
-    return opened;
-}
-
-}  // namespace
-
-bool open_reported(Console& console, std::string_view path, File& file) {
-    return report_open(console, path, File::open_for_reading(path, file), file.error());
-}
-
-bool open_reported(Console& console, std::string_view path, std::span<const FileId> guarded,
-                   File& file) {
-    return report_open(console, path, File::open_for_writing(path, guarded, file), file.error());
+void report_out_of_memory(Console& console) {
+    console.flush();
+    write_out_of_memory();
 }
 
 }  // namespace kerfline

@@ -3,9 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <span>
-#include <string>
 #include <string_view>
 
 #include "platform.h"
@@ -33,15 +31,6 @@ enum class Text {
     colon,
     newline,
     arrows,
-    // Standard error, where a failure says why: "kerfline: path: reason".
-    error_prefix,
-    error_separator,
-    reason_directory,
-    reason_nul_in_name,
-    reason_output_is_form,
-    reason_output_is_input,
-    reason_form_line_too_long,
-    reason_out_of_memory,
 };
 
 struct FixedText {
@@ -56,10 +45,10 @@ std::span<const FixedText> fixed_texts();
 bool locale_names_utf8(std::string_view locale);
 
 // Buffers the report and writes it to standard output; a failed write is
-// dropped so that the split goes on.
+// dropped so that the split goes on. There is one console a run.
 class Console {
 public:
-    Console(bool utf8, bool interactive);
+    Console(bool utf8, bool interactive) : utf8_(utf8), interactive_(interactive) {}
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
     ~Console() { flush(); }
@@ -69,12 +58,11 @@ public:
     void put(std::int64_t number);
     // A terminal sees each message as soon as it is complete.
     void message_done();
+    // Writes out what is pending. Called before each call that may wait,
+    // so that a redirected report keeps up with the run.
     void flush();
 
 private:
-    // A fixed buffer: a block of the report is some twenty small pieces,
-    // and a split into many sections puts one block per section.
-    std::unique_ptr<char[]> pending_;
     std::size_t pending_size_ = 0;
     bool utf8_;
     bool interactive_;
@@ -83,20 +71,12 @@ private:
 void report_usage(Console& console);
 void report_banner(Console& console);
 void report_record(Console& console, std::int64_t section_index, const form_record& record);
+void report_opened(Console& console, std::string_view path);
 
 // "[path]" followed by `error` on the console, for scripts that read it,
 // and the reason on standard error: "kerfline: path: reason".
 void report_failure(Console& console, Text error, std::string_view path, const FileError& why);
-void report_failure(Console& console, Text error, std::string_view path, Text reason);
 // What is left to say when memory runs out where no file is to blame.
-void report_out_of_memory();
-
-// The files no output may be, in the order their identities are guarded.
-enum class Guarded { form, input };
-
-// Open a file and say so: "path open", or the cannot-open message.
-bool open_reported(Console& console, std::string_view path, File& file);
-bool open_reported(Console& console, std::string_view path, std::span<const FileId> guarded,
-                   File& file);
+void report_out_of_memory(Console& console);
 
 }  // namespace kerfline

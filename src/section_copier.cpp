@@ -125,23 +125,4 @@ Transfer transfer_section(InputBuffer& input, std::string_view marker, ByteSink*
     }
 }
 
-SectionResult copy_section(InputBuffer& input, const form_record& record, Console& console,
-                           std::span<const FileId> guarded) {
-    File output;
-    if (record.output_flag != 0 &&
-        !open_reported(console, record.output_name, guarded, output)) {
-        return SectionResult::output_failed;
-    }
-    ByteSink* sink = record.output_flag == 1 ? &output : nullptr;
-    switch (transfer_section(input, record.marker_line, sink)) {
-        case Transfer::completed:
-            if (output.close()) return SectionResult::done;
-            break;
-        case Transfer::read_failed: return SectionResult::input_unreadable;
-        case Transfer::write_failed: break;
-    }
-    report_failure(console, Text::cannot_write, record.output_name, output.error());
-    return SectionResult::output_failed;
-}
-
 }  // namespace kerfline

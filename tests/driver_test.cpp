@@ -148,6 +148,12 @@ TEST_F(Split, MissingFormOrInput) {
     EXPECT_EQ(result.errors, reason("./no-input", system_words(ENOENT, "File not found")));
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(folder.files(), (Files{{"form", "M\nout\n1\n"}}));
+
+    // The reason stays one line: a control byte of the path is escaped
+    // there, and only there.
+    result = run({"form", "no\nsuch\t\x1b"});
+    EXPECT_EQ(result.console, banner_text + opened_text("form") + cannot_open_text("no\nsuch\t\x1b"));
+    EXPECT_EQ(result.errors, reason("no\\nsuch\\t\\x1b", system_words(ENOENT, "Invalid name")));
 }
 
 TEST_F(Split, FormsWithoutWholeRecords) {
@@ -209,23 +215,32 @@ TEST_F(Split, InputLineLongerThanMemoryKeepsMemoryBounded) {
     EXPECT_EQ(folder.read("out"), std::string(size, 'y'));
 }
 
-// A marker costs its own length once: the line being compared with it is
-// written as it comes, never held, however long it is.
-TEST_F(Split, LongMarkerCostsOnlyItsOwnLength) {
+// A form's long marker or name costs its own length once, and only while
+// its record lasts; a flag line is never held. The input line being
+// compared with a marker is written as it comes, however long it is.
+TEST_F(Split, LongFormLinesCostTheirOwnLengthOnce) {
 #if KERFLINE_SANITIZED
     GTEST_SKIP() << "sanitizers keep memory of their own";
 #endif
     constexpr std::size_t size = 16 * 1024 * 1024;
-    folder.write("form", std::string(size, 'm') + "\nout\n1\n");
+    const std::string long_name(size, 'n');
+    folder.write("form", std::string(size, 'm') + "\nout\n1\nrest\n" + long_name + "\n1" +
+                             std::string(size, '0') + "\n");
     folder.write("input", "a\n" + std::string(size - 1, 'm') + "x\n" + std::string(size, 'm') +
                               "\nrest\n");
     const ToolRun result = run({"form", "input"});
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.errors,
+              reason(long_name, system_words(ENAMETOOLONG, "File name is too long")));
+    EXPECT_EQ(result.status, 1);
+    // The tool's own 16 MiB, and one of the long lines at a time.
     if (!testing_under_emulator()) EXPECT_LT(result.max_rss_kib, (16 + 16) * 1024);
-    EXPECT_EQ(folder.read("out"), "a\n" + std::string(size - 1, 'm') + "x\n" + std::string(size, 'm') + "\n");
+    EXPECT_EQ(folder.read("out"),
+              "a\n" + std::string(size - 1, 'm') + "x\n" + std::string(size, 'm') + "\n");
 }
 
-TEST_F(Split, FormLineTooLongForMemoryIsAFormThatCannotBeRead) {
+// Memory that runs out ends the run with status 1 and says so, wherever it
+// runs out: on a form line too long for it, or before the first record.
+TEST_F(Split, RunningOutOfMemoryIsAFailureThatSaysSo) {
 #if KERFLINE_SANITIZED
     GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
 #endif
@@ -234,10 +249,27 @@ TEST_F(Split, FormLineTooLongForMemoryIsAFormThatCannotBeRead) {
     folder.write("input", "m\n");
     ToolOptions options;
     options.address_space_limit = 128 * 1024 * 1024;
-    const ToolRun result = run({"form", "input"}, options);
+    ToolRun result = run({"form", "input"}, options);
     EXPECT_EQ(result.console, preamble() + cannot_read_text("form"));
     EXPECT_EQ(result.errors, reason("form", "a form line too long for memory"));
     EXPECT_EQ(result.status, 1);
+
+    // Every limit from one too small to start the program to one the run
+    // fits in: below that, the run ends before its first record.
+    folder.write("form", "M\nout\n1\n");
+    std::size_t out_of_memory = 0;
+    for (std::size_t kib = 1024; kib < 64 * 1024; kib += 16) {
+        options.address_space_limit = kib * 1024;
+        result = run_tool(folder.path(), {"form", "input"}, options);
+        if (result.status == 127) continue;  // the loader could not map the program
+        if (result.status == 0 && result.errors.empty()) break;
+        SCOPED_TRACE(std::to_string(kib) + " KiB");
+        EXPECT_EQ(result.errors, "kerfline: out of memory\n");
+        ASSERT_EQ(result.status, 1);
+        ++out_of_memory;
+    }
+    EXPECT_GT(out_of_memory, 0u);
+    EXPECT_EQ(result.console, preamble() + block_text(0, "M", "out", 1) + opened_text("out"));
 }
 
 // Past 2 GiB a 32-bit build needs 64-bit file offsets to open a file and to
@@ -281,7 +313,7 @@ TEST_F(Split, NulIsAnOrdinaryByte) {
     const ToolRun result = run({"form", "input"});
     EXPECT_EQ(result.console,
               preamble() + block_text(0, "a\0b"s, "out\0put"s, 1) + cannot_open_text("out\0put"s));
-    EXPECT_EQ(result.errors, reason("out\0put"s, "the name holds a NUL byte"));
+    EXPECT_EQ(result.errors, reason("out\\x00put", "the name holds a NUL byte"));
     expect_as_modelled("a\0b\nout\n1\n"s, "a\nx\0y\na\0b\nrest\0\n"s);
     EXPECT_EQ(folder.read("out"), "a\nx\0y\na\0b\n"s);
 }
@@ -327,6 +359,40 @@ TEST_F(Split, NeverWritesOverItsInputHoweverNamed) {
     folder.write("form", "M\nout\n1\n");
     EXPECT_EQ(run({"form", "form"}).status, 0);
     EXPECT_EQ(folder.read("out"), "M\n");
+}
+
+// Standard output and error sent to files are guarded like the form and the
+// input, however an output names them: the section and the report would
+// share one file. A pipe is no file, and takes a section.
+TEST_F(Split, NeverWritesOverItsReportOrItsReasons) {
+    if (testing_windows_build()) {
+        GTEST_SKIP() << "Wine cannot tell the identity of a standard handle made from a Linux file "
+                        "(GetFileInformationByHandle fails on it), so nothing can guard it there";
+    }
+    folder.write("input", "a\nM\n");
+    ToolOptions to_files;
+    to_files.console = Console::file;
+    to_files.console_file = folder.path() / "log";
+    for (const std::string name : {"log", "/dev/stdout"}) {
+        folder.write("form", "M\n" + name + "\n1\n");
+        const ToolRun result = run({"form", "input"}, to_files);
+        EXPECT_EQ(result.console, preamble() + block_text(0, "M", name, 1) + cannot_open_text(name));
+        EXPECT_EQ(result.errors, reason(name, "the output is the file the report goes to"));
+        EXPECT_EQ(result.status, 1);
+    }
+    to_files.errors_file = folder.path() / "errors";
+    folder.write("form", "M\nerrors\n1\n");
+    ToolRun result = run({"form", "input"}, to_files);
+    EXPECT_EQ(result.errors, reason("errors", "the output is the file standard error goes to"));
+    Files files = folder.files();
+    files.erase("log");
+    files.erase("errors");
+    EXPECT_EQ(files, (Files{{"form", "M\nerrors\n1\n"}, {"input", "a\nM\n"}}));
+    folder.write("form", "M\n/dev/stdout\n1\n");
+    result = run({"form", "input"});
+    EXPECT_EQ(result.console, preamble() + block_text(0, "M", "/dev/stdout", 1) +
+                                  opened_text("/dev/stdout") + "a\nM\n");
+    EXPECT_EQ(result.status, 0);
 }
 
 // Paths longer than 260 characters, which Windows refuses to programs that
@@ -478,6 +544,13 @@ TEST_F(Split, ClosedStandardStreamsNameNoFile) {
     EXPECT_EQ(result.console, banner_text + opened_text("form") + cannot_open_text("/dev/stdin"));
     EXPECT_EQ(result.errors, reason("/dev/stdin", std::strerror(ENOENT)));
     EXPECT_EQ(result.status, 1);
+    if (!testing_under_emulator()) {
+        // Then the form takes descriptor 0 and cannot leave it for a higher one.
+        no_input.open_file_limit = 3;
+        result = run({"form", "/dev/stdin"}, no_input);
+        EXPECT_EQ(result.console, banner_text + cannot_open_text("form"));
+        EXPECT_EQ(result.errors, reason("form", std::strerror(EMFILE)));
+    }
     // Nor may the report, with its own stream closed, land in an output.
     folder.write("input", "a\nM\n");
     result = run({"form", "input"}, {Console::closed, {}});
@@ -486,46 +559,79 @@ TEST_F(Split, ClosedStandardStreamsNameNoFile) {
     EXPECT_EQ(folder.files(), (Files{{"form", "M\n/dev/stdout\n1\n"}, {"input", "a\nM\n"}}));
 }
 
-// A log follows the run: the block of the record being copied is there
-// while the input stalls, not only when the run ends.
-TEST_F(Split, RedirectedReportKeepsUpWithAStallingInput) {
+// A log follows the run: while the tool waits, for the input, the form or
+// an output that is a FIFO without a reader, the log already holds the
+// report of every record it has begun, not only when the run ends.
+TEST_F(Split, RedirectedReportKeepsUpWhateverTheToolWaitsFor) {
     if (testing_windows_build()) {
         GTEST_SKIP() << "Wine reads a Linux FIFO as a disk file, waiting to fill the whole buffer; "
                         "a Windows pipe is another object";
     }
-    ::mkfifo((folder.path() / "input").c_str(), 0666);
-    folder.write("form", "A\none\n1\nB\ntwo\n1\n");
     const ScratchFolder logs;
-    const fs::path log = logs.path() / "log";
-    const std::string expected = preamble() + block_text(0, "A", "one", 1) + opened_text("one") +
-                                 block_text(1, "B", "two", 1) + opened_text("two");
-    bool seen_while_stalled = false;
-    std::thread input([&] {
-        using std::chrono::steady_clock;
-        const auto deadline = steady_clock::now() + std::chrono::seconds(60);
-        int fd = -1;
-        while (fd < 0 && steady_clock::now() < deadline) {
-            fd = ::open((folder.path() / "input").c_str(), O_WRONLY | O_NONBLOCK);
-            if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (fd < 0) return;
-        const std::string first = "a\nA\nb\n";
-        EXPECT_EQ(::write(fd, first.data(), first.size()), static_cast<ssize_t>(first.size()));
-        while (!seen_while_stalled && steady_clock::now() < deadline) {
-            seen_while_stalled = fs::exists(log) && logs.read("log") == expected;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        ::close(fd);
-    });
     ToolOptions to_log;
     to_log.console = Console::file;
-    to_log.console_file = log;
-    const ToolRun result = run({"form", "input"}, to_log);
-    input.join();
-    EXPECT_TRUE(seen_while_stalled) << logs.read("log");
-    EXPECT_EQ(result.status, 0);
+    to_log.console_file = logs.path() / "log";
+    // The FIFO `fifo` gets `before` from a second thread (or, when the tool
+    // writes to it, nothing) and holds the rest back until the log reads
+    // `waiting`; the tool's writes to it are read back into `written`.
+    struct Stall {
+        std::string fifo;
+        bool tool_writes;
+        std::string before;
+        std::string after;
+        std::string waiting;
+    };
+    auto run_stalled = [&](const Stall& stall, std::string& written) {
+        fs::remove(folder.path() / stall.fifo);
+        ::mkfifo((folder.path() / stall.fifo).c_str(), 0666);
+        bool seen_while_waiting = false;
+        std::thread other_end([&] {
+            using std::chrono::steady_clock;
+            const auto deadline = steady_clock::now() + std::chrono::seconds(60);
+            const std::string fifo = (folder.path() / stall.fifo).string();
+            int fd = -1;
+            while (!stall.tool_writes && fd < 0 && steady_clock::now() < deadline) {
+                fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            ::write(fd, stall.before.data(), stall.before.size());
+            while (!seen_while_waiting && steady_clock::now() < deadline) {
+                seen_while_waiting = logs.read("log") == stall.waiting;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (stall.tool_writes) {
+                fd = ::open(fifo.c_str(), O_RDONLY);
+                char bytes[256];
+                for (ssize_t n; (n = ::read(fd, bytes, sizeof bytes)) > 0;) written.append(bytes, n);
+            } else {
+                ::write(fd, stall.after.data(), stall.after.size());
+            }
+            ::close(fd);
+        });
+        const ToolRun result = run({"form", "input"}, to_log);
+        other_end.join();
+        EXPECT_TRUE(seen_while_waiting) << stall.fifo << ": " << logs.read("log");
+        EXPECT_EQ(result.status, 0);
+        fs::remove(folder.path() / stall.fifo);
+    };
+    const std::string first_records = preamble() + block_text(0, "A", "one", 1) + opened_text("one");
+    std::string written;
+    folder.write("form", "A\none\n1\nB\ntwo\n1\n");
+    run_stalled({"input", false, "a\nA\nb\n", "B\n",
+                 first_records + block_text(1, "B", "two", 1) + opened_text("two")},
+                written);
+    // The second record's section is in the input's buffer already, so only
+    // a read of the form would write out its block.
+    folder.write("input", "a\nA\nb\nB\n");
+    run_stalled({"form", false, "A\none\n1\nB\nskipped\n0\n", "C\nthree\n2\n",
+                 first_records + block_text(1, "B", "skipped", 0)},
+                written);
     EXPECT_EQ(folder.read("one"), "a\nA\n");
-    EXPECT_EQ(folder.read("two"), "b\n");
+    EXPECT_FALSE(fs::exists(folder.path() / "skipped"));
+    EXPECT_EQ(folder.read("three"), "");
+    folder.write("form", "A\none\n1\nB\nfifo\n1\n");
+    run_stalled({"fifo", true, "", "", first_records + block_text(1, "B", "fifo", 1)}, written);
+    EXPECT_EQ(written, "b\nB\n");
 }
 
 TEST_F(Split, UTF8TerminalReadsTheTextsInUTF8) {
@@ -585,22 +691,64 @@ protected:
     }
 };
 
-TEST_F(WindowsSplit, DriveLettersAndBackslashesNameFiles) {
+// Names mean what they mean to every Windows program: drive letters,
+// backslashes, and a trailing dot or space that the name loses.
+TEST_F(WindowsSplit, NamesAreReadAsWindowsReadsThem) {
     fs::create_directory(folder.path() / "sub");
     const std::string form_path = windows_path(folder.path() / "sub" / "form");
     const std::string two_path = windows_path(folder.path() / "two");
-    const std::string form = "A\nsub\\one\n1\nB\n" + two_path + "\n1\n";
+    const std::string form = "A\nsub\\one\n1\nB\n" + two_path + "\n1\nC\nthree.\n1\nD\nfour \n1\n";
     folder.write("sub/form", form);
-    folder.write("input", "a\nA\nb\nB\n");
+    folder.write("input", "a\nA\nb\nB\nc\nC\nd\nD\n");
     const ToolRun result = run({form_path, ".\\input"});
     EXPECT_EQ(result.console, banner_text + opened_text(form_path) + opened_text(".\\input") +
                                   block_text(0, "A", "sub\\one", 1) + opened_text("sub\\one") +
-                                  block_text(1, "B", two_path, 1) + opened_text(two_path));
+                                  block_text(1, "B", two_path, 1) + opened_text(two_path) +
+                                  block_text(2, "C", "three.", 1) + opened_text("three.") +
+                                  block_text(3, "D", "four ", 1) + opened_text("four "));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(folder.files(), (Files{{"sub/form", form},
-                                     {"input", "a\nA\nb\nB\n"},
+                                     {"input", "a\nA\nb\nB\nc\nC\nd\nD\n"},
                                      {"sub/one", "a\nA\n"},
-                                     {"two", "b\nB\n"}}));
+                                     {"two", "b\nB\n"},
+                                     {"three", "c\nC\n"},
+                                     {"four", "d\nD\n"}}));
+}
+
+// A name the ANSI code page cannot hold exactly is refused: converted as
+// Windows converts names, the bytes it lacks would become one stand-in, and
+// "bad\x82.txt" and "bad\x83.txt" (a lead byte before ".") one file. The
+// system's reasons lose their full stop there too.
+TEST_F(WindowsSplit, NamesTheCodePageCannotHoldAreRefused) {
+    const ToolOptions code_page_932{Console::pipe, {{"LC_ALL", "ja_JP.UTF-8"}}};
+    const std::string form = "M\nok.txt\n1\nN\nbad\x82.txt\n1\nO\nbad\x83.txt\n1\n";
+    folder.write("form", form);
+    folder.write("input", "a\nM\nb\nN\n");
+    ToolRun result = run({"form", "input"}, code_page_932);
+    EXPECT_EQ(result.console, preamble() + block_text(0, "M", "ok.txt", 1) + opened_text("ok.txt") +
+                                  block_text(1, "N", "bad\x82.txt", 1) + cannot_open_text("bad\x82.txt"));
+    EXPECT_EQ(result.errors, reason("bad\x82.txt", "the name is not text in code page 932"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(folder.files(), (Files{{"form", form},
+                                     {"input", "a\nM\nb\nN\n"},
+                                     {"ok.txt", "a\nM\n"}}));
+    result = run({"missing", "input"}, code_page_932);
+    EXPECT_TRUE(result.errors.starts_with("kerfline: missing: ")) << result.errors;
+    EXPECT_FALSE(result.errors.ends_with("\x81\x42\n")) << result.errors;
+}
+
+// The longest path counts once the name is made absolute and marked \\?\:
+// past it, the system would open a name cut short, another file.
+TEST_F(WindowsSplit, NamesPastTheLongestPathAreRefused) {
+    const std::string name(32765, 'w');
+    const std::string form = "M\n" + name + "\n1\n";
+    folder.write("form", form);
+    folder.write("input", "a\nM\n");
+    const ToolRun result = run({"form", "input"});
+    EXPECT_EQ(result.console, preamble() + block_text(0, "M", name, 1) + cannot_open_text(name));
+    EXPECT_EQ(result.errors, reason(name, "File name is too long"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(folder.files(), (Files{{"form", form}, {"input", "a\nM\n"}}));
 }
 
 TEST_F(WindowsSplit, SameFileInAnotherSpellingIsRefused) {

@@ -250,6 +250,11 @@ protected:
                         EXPECT_EQ(actual.status, expected.status);
                         EXPECT_EQ(actual.console, expected.console);
                         EXPECT_EQ(actual.errors, expected.errors);
+                        if (!actual.errors.empty()) {
+                            EXPECT_EQ(calls.console_before_errors, actual.console.size())
+                                << "a console and standard error that are one file show the "
+                                   "failure before its reason";
+                        }
                         expect_files(actual.files, expected, clean.files);
                         ++points;
                         if (HasFailure()) return;

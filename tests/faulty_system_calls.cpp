@@ -94,8 +94,11 @@ ssize_t write(int fd, const void* bytes, std::size_t count) {
         if (count == 0) return 0;
     }
     if (world.recording && (fd == STDOUT_FILENO || fd == STDERR_FILENO)) {
-        auto& stream = fd == STDOUT_FILENO ? world.recording_so_far.console
-                                           : world.recording_so_far.errors;
+        testing::Recording& so_far = world.recording_so_far;
+        if (fd == STDERR_FILENO && so_far.errors.empty()) {
+            so_far.console_before_errors = so_far.console.size();
+        }
+        auto& stream = fd == STDOUT_FILENO ? so_far.console : so_far.errors;
         stream.append(static_cast<const char*>(bytes), count);
         return static_cast<ssize_t>(count);
     }
@@ -117,6 +120,12 @@ int duplicate_above(int fd, int lowest) {
 }
 
 int fstat(int fd, struct stat* status) {
+    // The console is a terminal or a pipe, whatever the test runner's is.
+    if (world.recording && (fd == STDOUT_FILENO || fd == STDERR_FILENO)) {
+        *status = {};
+        status->st_mode = world.console_is_terminal ? S_IFCHR : S_IFIFO;
+        return 0;
+    }
     if (must_fail({SystemCall::fstat, fd})) return -1;
     return ::fstat(fd, status);
 }

@@ -44,6 +44,7 @@ struct Recording {
     std::vector<CallRecord> calls;
     std::string console;       // what reached standard output
     std::string errors;        // what reached standard error
+    std::size_t console_before_errors = 0;  // the console's size when they began
     std::set<int> left_open;   // descriptors the tool opened and did not close
 };
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <iterator>
 #include <optional>
 #include <poll.h>
@@ -98,7 +99,14 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
 
     int out_pipe[2];
     int err_pipe[2];
-    check(::pipe2(err_pipe, O_CLOEXEC) == 0, "pipe");
+    if (options.errors_file.empty()) {
+        check(::pipe2(err_pipe, O_CLOEXEC) == 0, "pipe");
+    } else {
+        err_pipe[0] = -1;
+        err_pipe[1] = ::open(options.errors_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                             0666);
+        check(err_pipe[1] >= 0, "errors file");
+    }
     int child_out;
     if (options.console == Console::terminal) {
         const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -142,6 +150,10 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
             const rlimit limit{options.file_size_limit, options.file_size_limit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
+        if (options.open_file_limit != 0) {
+            const rlimit limit{options.open_file_limit, options.open_file_limit};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
         if (::chdir(folder.c_str()) != 0) ::_exit(126);
         ::execvp(argv[0], argv.data());
         ::_exit(127);
@@ -150,7 +162,8 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
     ::close(err_pipe[1]);
 
     ToolRun run;
-    std::vector<std::pair<int, std::string*>> streams = {{err_pipe[0], &run.errors}};
+    std::vector<std::pair<int, std::string*>> streams;
+    if (err_pipe[0] >= 0) streams.emplace_back(err_pipe[0], &run.errors);
     if (out_pipe[0] >= 0) streams.emplace_back(out_pipe[0], &run.console_bytes);
     drain(streams);
     for (const auto& stream : streams) ::close(stream.first);
@@ -160,6 +173,12 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
     while (::wait4(child, &wait_status, 0, &usage) < 0) check(errno == EINTR, "wait");
     if (WIFEXITED(wait_status)) run.status = WEXITSTATUS(wait_status);
     run.max_rss_kib = usage.ru_maxrss;
+    auto read_back = [](const fs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    if (options.console == Console::file) run.console_bytes = read_back(options.console_file);
+    if (!options.errors_file.empty()) run.errors = read_back(options.errors_file);
     run.console = run.console_bytes;
     if (testing_windows_build()) {
         const std::optional<std::string> report = report_from_text_mode(run.console_bytes);

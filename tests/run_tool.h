@@ -11,6 +11,8 @@
 
 namespace kerfline::testing {
 
+// A console or standard error sent to a file is read back from it once the
+// tool has ended.
 struct ToolRun {
     std::string console;        // standard output, its line ends given back as "\n"
     std::string console_bytes;  // standard output, bytes as written
@@ -27,7 +29,9 @@ struct ToolOptions {
     std::map<std::string, std::string> environment;  // set in the child
     std::size_t address_space_limit = 0;               // bytes, when not 0
     std::size_t file_size_limit = 0;                   // bytes, when not 0
+    std::size_t open_file_limit = 0;                   // descriptors, when not 0
     std::filesystem::path console_file;                // for Console::file
+    std::filesystem::path errors_file;                 // standard error, else a pipe
     bool input_closed = false;                         // else the runner's own
 };
 

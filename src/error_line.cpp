@@ -1,0 +1,99 @@
+#include "error_line.h"
+
+#include <charconv>
+#include <cstring>
+#include <iterator>
+
+namespace kerfline {
+
+namespace {
+
+// The words of a refusal of the tool's own.
+std::string_view refusal_words(FileError::Refusal refusal) {
+    switch (refusal) {
+        case FileError::Refusal::none: break;
+        case FileError::Refusal::directory: return "Is a directory";
+        case FileError::Refusal::nul_in_name: return "the name holds a NUL byte";
+        case FileError::Refusal::name_outside_code_page: return "the name is not text in code page ";
+        case FileError::Refusal::output_is_form: return "the output is the form file";
+        case FileError::Refusal::output_is_input: return "the output is the input file";
+        case FileError::Refusal::output_is_report: return "the output is the file the report goes to";
+        case FileError::Refusal::output_is_error_stream:
+            return "the output is the file standard error goes to";
+        case FileError::Refusal::form_line_too_long: return "a form line too long for memory";
+    }
+    return {};
+}
+
+// One line gathered in a fixed buffer, so that it needs no memory and goes
+// out in one write, a line with a long path in several.
+class ErrorLine {
+public:
+    ErrorLine() { put("kerfline: "); }
+
+    void put(std::string_view text) {
+        for (const char c : text) put(c);
+    }
+    void put_escaped(std::string_view path) {
+        for (const char c : path) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte >= 0x20 && byte != 0x7f) {
+                put(c);
+            } else if (c == '\n' || c == '\r' || c == '\t') {
+                put('\\');
+                put(c == '\n' ? 'n' : c == '\r' ? 'r' : 't');
+            } else {
+                constexpr char hex[] = "0123456789abcdef";
+                put("\\x");
+                put(hex[byte >> 4]);
+                put(hex[byte & 0xf]);
+            }
+        }
+    }
+    void put_number(std::uint32_t number) {
+        char digits[16];
+        put({digits, static_cast<std::size_t>(std::to_chars(digits, std::end(digits), number).ptr -
+                                              digits)});
+    }
+    void finish() {
+        put('\n');
+        flush();
+    }
+
+private:
+    void put(char c) {
+        if (used_ == sizeof buffer_) flush();
+        buffer_[used_++] = c;
+    }
+    void flush() {
+        write_error_stream(buffer_, used_);
+        used_ = 0;
+    }
+
+    char buffer_[4096];
+    std::size_t used_ = 0;
+};
+
+}  // namespace
+
+void write_reason(std::string_view path, const FileError& why) {
+    ErrorLine line;
+    line.put_escaped(path);
+    line.put(": ");
+    if (why.refusal == FileError::Refusal::none) {
+        char words[512];
+        line.put(describe_system_error(why.system_code, words));
+    } else {
+        line.put(refusal_words(why.refusal));
+        if (why.refusal == FileError::Refusal::name_outside_code_page) line.put_number(why.code_page);
+    }
+    line.finish();
+}
+
+void write_out_of_memory() {
+    ErrorLine line;
+    line.put("out of memory");
+    line.finish();
+}
+
+}  // namespace kerfline

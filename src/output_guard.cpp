@@ -1,0 +1,29 @@
+#include "output_guard.h"
+
+#include <iterator>
+#include <optional>
+
+namespace kerfline {
+
+void OutputGuard::protect(FileId id, FileError::Refusal refusal) {
+    if (count_ < std::size(guarded_)) guarded_[count_++] = {id, refusal};
+}
+
+void OutputGuard::protect_standard_streams() {
+    if (const std::optional<FileId> report = standard_stream_file(StandardStream::output)) {
+        protect(*report, FileError::Refusal::output_is_report);
+    }
+    if (const std::optional<FileId> errors = standard_stream_file(StandardStream::error)) {
+        protect(*errors, FileError::Refusal::output_is_error_stream);
+    }
+}
+
+bool OutputGuard::open_output(std::string_view path, File& file) const {
+    if (!File::open_for_writing(path, file)) return false;
+    for (std::size_t index = 0; index < count_; ++index) {
+        if (guarded_[index].id == file.id()) return file.refuse(guarded_[index].refusal);
+    }
+    return file.truncate();
+}
+
+}  // namespace kerfline
