@@ -544,8 +544,9 @@ TEST_F(Split, ClosedStandardStreamsNameNoFile) {
     EXPECT_EQ(result.console, banner_text + opened_text("form") + cannot_open_text("/dev/stdin"));
     EXPECT_EQ(result.errors, reason("/dev/stdin", std::strerror(ENOENT)));
     EXPECT_EQ(result.status, 1);
-    if (!testing_under_emulator()) {
-        // Then the form takes descriptor 0 and cannot leave it for a higher one.
+    // Then the form takes descriptor 0 and cannot leave it for a higher one.
+    // The sanitizers' runtime and an emulator need descriptors of their own.
+    if (!testing_under_emulator() && !KERFLINE_SANITIZED) {
         no_input.open_file_limit = 3;
         result = run({"form", "/dev/stdin"}, no_input);
         EXPECT_EQ(result.console, banner_text + cannot_open_text("form"));
