@@ -38,7 +38,7 @@ private:
 };
 
 bool open_reported(Console& console, std::string_view path, File& file) {
-    if (!File::open_for_reading(path, file)) {
+    if (!File::open_for_reading(path, console, file)) {
         report_failure(console, Text::cannot_open, path, file.error());
         return false;
     }
@@ -83,8 +83,7 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
         // other value leaves that file empty.
         File output;
         if (record.output_flag != 0) {
-            console.flush();  // the open may wait, as for a FIFO without a reader
-            if (!guard.open_output(record.output_name, output)) {
+            if (!guard.open_output(record.output_name, console, output)) {
                 report_failure(console, Text::cannot_open, record.output_name, output.error());
                 return exit_failed;
             }

@@ -18,8 +18,8 @@ void OutputGuard::protect_standard_streams() {
     }
 }
 
-bool OutputGuard::open_output(std::string_view path, File& file) const {
-    if (!File::open_for_writing(path, file)) return false;
+bool OutputGuard::open_output(std::string_view path, BeforeWaiting& waiting, File& file) const {
+    if (!File::open_for_writing(path, waiting, file)) return false;
     for (std::size_t index = 0; index < count_; ++index) {
         if (guarded_[index].id == file.id()) return file.refuse(guarded_[index].refusal);
     }

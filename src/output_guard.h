@@ -22,7 +22,7 @@ public:
 
     // Opens `path` for writing and empties it, unless it is a guarded file:
     // that is refused before a byte of it changes.
-    bool open_output(std::string_view path, File& file) const;
+    bool open_output(std::string_view path, BeforeWaiting& waiting, File& file) const;
 
 private:
     struct Guarded {

@@ -55,6 +55,16 @@ protected:
     ~ByteSink() = default;
 };
 
+// Told before the tool waits for another program, as an open of a FIFO
+// waits for its other end, so that what it has to say is out first.
+class BeforeWaiting {
+public:
+    virtual void before_waiting() = 0;
+
+protected:
+    ~BeforeWaiting() = default;
+};
+
 // What makes two open files the same file, however they were named.
 struct FileId {
     std::uint64_t volume = 0;
@@ -102,11 +112,12 @@ public:
     bool refuse(FileError::Refusal refusal) { return give_up({0, refusal}); }
 
     // Opens an existing file for reading. Directories are refused. On
-    // failure `file` is closed and tells why.
-    static bool open_for_reading(std::string_view path, File& file);
+    // failure `file` is closed and tells why. `waiting` is told first when
+    // the open may wait for another program.
+    static bool open_for_reading(std::string_view path, BeforeWaiting& waiting, File& file);
     // Opens for writing, creating the file if it is missing, but leaves its
     // bytes alone: what it is must be known before it loses any.
-    static bool open_for_writing(std::string_view path, File& file);
+    static bool open_for_writing(std::string_view path, BeforeWaiting& waiting, File& file);
     // Empties a file opened for writing, when it is a file on disk that
     // holds bytes: devices and pipes have nothing to empty.
     bool truncate();

@@ -132,8 +132,11 @@ bool File::close() {
     return sys::close(fd) == 0 || errno == EINTR || fail_with_system_error();
 }
 
-bool File::open_for_reading(std::string_view path, File& file) {
+// A FIFO's reader waits in open for a writer, and there is no asking
+// first: opened without waiting, a FIFO would read as empty.
+bool File::open_for_reading(std::string_view path, BeforeWaiting& waiting, File& file) {
     file = File();
+    waiting.before_waiting();
     struct stat status;
     const int fd = open_identified(path, O_RDONLY, status, file.error_);
     if (fd < 0) return false;
@@ -141,10 +144,22 @@ bool File::open_for_reading(std::string_view path, File& file) {
     return true;
 }
 
-bool File::open_for_writing(std::string_view path, File& file) {
+// Tried without waiting first: only a FIFO without a reader (ENXIO) or a
+// file whose lease must be broken (EWOULDBLOCK) makes the open wait, and
+// `waiting` need not be told before every output.
+bool File::open_for_writing(std::string_view path, BeforeWaiting& waiting, File& file) {
     file = File();
     struct stat status;
-    const int fd = open_identified(path, O_WRONLY | O_CREAT, status, file.error_);
+    int fd = open_identified(path, O_WRONLY | O_CREAT | O_NONBLOCK, status, file.error_);
+    if (fd < 0 && (file.error_.system_code == ENXIO || file.error_.system_code == EWOULDBLOCK)) {
+        waiting.before_waiting();
+        fd = open_identified(path, O_WRONLY | O_CREAT, status, file.error_);
+    } else if (fd >= 0 && !S_ISREG(status.st_mode) && sys::make_blocking(fd) != 0) {
+        // A pipe or a device written without waiting would fail when full.
+        file.error_ = {static_cast<std::uint32_t>(errno)};
+        sys::close(fd);
+        return false;
+    }
     if (fd < 0) return false;
     file = File(fd, id_of(status), S_ISREG(status.st_mode) && status.st_size != 0);
     return true;

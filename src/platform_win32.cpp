@@ -273,7 +273,9 @@ bool File::give_up(FileError why) {
     return false;
 }
 
-bool File::open_for_reading(std::string_view path, File& file) {
+// CreateFile does not wait for the other end of a pipe, so there is no
+// waiting to tell of.
+bool File::open_for_reading(std::string_view path, BeforeWaiting&, File& file) {
     file = File();
     Identity identity;
     const HANDLE handle = open_identified(path, GENERIC_READ, OPEN_EXISTING, identity, file.error_);
@@ -282,7 +284,7 @@ bool File::open_for_reading(std::string_view path, File& file) {
     return true;
 }
 
-bool File::open_for_writing(std::string_view path, File& file) {
+bool File::open_for_writing(std::string_view path, BeforeWaiting&, File& file) {
     file = File();
     // OPEN_ALWAYS rather than CREATE_ALWAYS: the file is emptied only once
     // it is known not to be a guarded one.

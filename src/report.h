@@ -46,7 +46,7 @@ bool locale_names_utf8(std::string_view locale);
 
 // Buffers the report and writes it to standard output; a failed write is
 // dropped so that the split goes on. There is one console a run.
-class Console {
+class Console final : public BeforeWaiting {
 public:
     Console(bool utf8, bool interactive) : utf8_(utf8), interactive_(interactive) {}
     Console(const Console&) = delete;
@@ -61,6 +61,7 @@ public:
     // Writes out what is pending. Called before each call that may wait,
     // so that a redirected report keeps up with the run.
     void flush();
+    void before_waiting() override { flush(); }
 
 private:
     std::size_t pending_size_ = 0;

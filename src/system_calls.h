@@ -23,6 +23,8 @@ int close(int fd);
 // fcntl(F_DUPFD_CLOEXEC): a copy of `fd` numbered `lowest` or above.
 int duplicate_above(int fd, int lowest);
 int fstat(int fd, struct stat* status);
+// fcntl(F_SETFL): the descriptor's status flags without O_NONBLOCK.
+int make_blocking(int fd);
 int ftruncate(int fd, off_t length);
 int isatty(int fd);
 

@@ -459,6 +459,24 @@ TEST_F(Split, DevicesBehaveAsDevices) {
     // An empty section writes nothing, so even a full device takes it.
     folder.write("form", "O\nskipped\n0\nM\n/dev/full\n1\n");
     EXPECT_EQ(run({"form", "input"}).status, 0);
+
+    // A FIFO whose reader is there first takes a section of any size: the
+    // tool waits for room as for any pipe.
+    const std::string section(1024 * 1024, 'x');
+    folder.write("input", section + "\nM\n");
+    folder.write("form", "M\nfifo\n1\n");
+    ::mkfifo((folder.path() / "fifo").c_str(), 0666);
+    std::string received;
+    std::thread reader([&] {
+        const int fd = ::open((folder.path() / "fifo").c_str(), O_RDONLY);
+        char bytes[4096];
+        for (ssize_t n; (n = ::read(fd, bytes, sizeof bytes)) > 0;) received.append(bytes, n);
+        ::close(fd);
+    });
+    result = run({"form", "input"});
+    reader.join();
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(received, section + "\nM\n");
 }
 
 TEST_F(Split, ReadErrorsAreFailures) {

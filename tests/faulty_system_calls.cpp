@@ -130,6 +130,10 @@ int fstat(int fd, struct stat* status) {
     return ::fstat(fd, status);
 }
 
+// Only reached for outputs that are no regular file, which no recorded run
+// has.
+int make_blocking(int fd) { return ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK); }
+
 int ftruncate(int fd, off_t length) {
     if (must_fail({SystemCall::ftruncate, fd})) return -1;
     return ::ftruncate(fd, length);
