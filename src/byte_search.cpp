@@ -12,6 +12,9 @@
 #define KERFLINE_X86_VECTORS 1
 #include <immintrin.h>
 #endif
+#if defined(KERFLINE_X86_VECTORS)
+#define KERFLINE_BLOCK_SEARCH 1
+#endif
 
 namespace kerfline {
 
@@ -32,7 +35,7 @@ const char* find_plain(const char* from, const char* end, std::string_view text)
     }
 }
 
-#ifdef KERFLINE_X86_VECTORS
+#ifdef KERFLINE_BLOCK_SEARCH
 
 // The vector methods test a block of places at once for a "\n" before
 // them and the text's last byte where it would end, so that only the rare
@@ -48,6 +51,34 @@ const char* check_hits(const char* at, std::uint64_t hits, std::string_view text
     return nullptr;
 }
 
+// Each finds the first block of 64 places from `at`, up to `last_block`,
+// with any place that may start the text, and gives its places as bits;
+// past `last_block` when there is none. They make no call, so their
+// constants stay in registers.
+using NextCandidates = const char* (*)(const char* at, const char* last_block, std::size_t span,
+                                       char last_byte, std::uint64_t& hits);
+
+const char* find_in_blocks(const char* from, const char* end, std::string_view text,
+                           NextCandidates next_candidates) {
+    const std::size_t span = text.size() - 1;
+    const char* at = from + 1;
+    if (at >= end || static_cast<std::size_t>(end - at) < 64 + span) {
+        return find_plain(from, end, text);
+    }
+    const char* const last_block = end - (64 + span);  // the last that stays in bounds
+    for (;;) {
+        std::uint64_t hits = 0;
+        at = next_candidates(at, last_block, span, text.back(), hits);
+        if (at > last_block) return find_plain(at - 1, end, text);
+        if (const char* found = check_hits(at, hits, text)) return found;
+        at += 64;
+    }
+}
+
+#endif
+
+#ifdef KERFLINE_X86_VECTORS
+
 __attribute__((target("avx2"))) inline __m256i equal_avx2(const char* at, __m256i bytes) {
     return _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)), bytes);
 }
@@ -57,13 +88,6 @@ __attribute__((target("avx2"))) inline __m256i match_avx2(const char* at, std::s
                                                           __m256i newline, __m256i last) {
     return _mm256_and_si256(equal_avx2(at - 1, newline), equal_avx2(at + span, last));
 }
-
-// Each finds the first block of 64 places from `at`, up to `last_block`,
-// with any place that may start the text, and gives its places as bits;
-// past `last_block` when there is none. They make no call, so their
-// constants stay in registers.
-using NextCandidates = const char* (*)(const char* at, const char* last_block, std::size_t span,
-                                       char last_byte, std::uint64_t& hits);
 
 __attribute__((target("avx2"), noinline)) const char* next_candidates_avx2(
     const char* at, const char* last_block, std::size_t span, char last_byte,
@@ -99,23 +123,6 @@ __attribute__((target("avx512bw"), noinline)) const char* next_candidates_avx512
         return at;
     }
     return at;
-}
-
-const char* find_in_blocks(const char* from, const char* end, std::string_view text,
-                           NextCandidates next_candidates) {
-    const std::size_t span = text.size() - 1;
-    const char* at = from + 1;
-    if (at >= end || static_cast<std::size_t>(end - at) < 64 + span) {
-        return find_plain(from, end, text);
-    }
-    const char* const last_block = end - (64 + span);  // the last that stays in bounds
-    for (;;) {
-        std::uint64_t hits = 0;
-        at = next_candidates(at, last_block, span, text.back(), hits);
-        if (at > last_block) return find_plain(at - 1, end, text);
-        if (const char* found = check_hits(at, hits, text)) return found;
-        at += 64;
-    }
 }
 
 __attribute__((target("sse2"))) inline __m128i equal_sse2(const char* at, __m128i bytes) {
