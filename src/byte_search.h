@@ -8,7 +8,7 @@
 
 namespace kerfline {
 
-enum class SearchMethod { plain, sse2, avx2, avx512 };
+enum class SearchMethod { plain, sse2, avx2, avx512, neon };
 
 // The methods this processor runs, the fastest last.
 std::vector<SearchMethod> usable_search_methods();
