@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<testing::ModelLine> lines = testing::model_lines(form.substr(0, fails ? fail_at : form.size()));
     if (fails && !lines.empty() && !lines.back().ended) lines.pop_back();
 
-    form_record record;
+    FormRecord record;
     for (std::size_t at = 0; at + 3 <= lines.size(); at += 3) {
         require(read_form_record(buffer, record) == FormRead::record, "a whole record");
         require(record.marker_line == lines[at].text, "marker line");

@@ -64,7 +64,7 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
         report_out_of_memory(console);
         return exit_failed;
     }
-    form_record record;
+    FormRecord record;
     for (std::int64_t section_index = 0;; ++section_index) {
         switch (read_form_record(form, record)) {
             case FormRead::record: break;
@@ -89,15 +89,15 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
             }
             report_opened(console, record.output_name);
         }
-        switch (transfer_section(input, record.marker_line,
-                                 record.output_flag == 1 ? &output : nullptr)) {
-            case Transfer::completed:
+        ByteSink* sink = record.output_flag == 1 ? &output : nullptr;
+        switch (cut_section(input, record.marker_line, sink)) {
+            case Cut::done:
                 if (output.close()) continue;
                 break;
-            case Transfer::read_failed:
+            case Cut::read_failed:
                 report_failure(console, Text::cannot_read, input_path, input_file.error());
                 return exit_failed;
-            case Transfer::write_failed: break;
+            case Cut::write_failed: break;
         }
         report_failure(console, Text::cannot_write, record.output_name, output.error());
         return exit_failed;

@@ -14,10 +14,12 @@ std::string_view refusal_words(FileError::Refusal refusal) {
         case FileError::Refusal::none: break;
         case FileError::Refusal::directory: return "Is a directory";
         case FileError::Refusal::nul_in_name: return "the name holds a NUL byte";
-        case FileError::Refusal::name_outside_code_page: return "the name is not text in code page ";
+        case FileError::Refusal::name_outside_code_page:
+            return "the name is not text in code page ";
         case FileError::Refusal::output_is_form: return "the output is the form file";
         case FileError::Refusal::output_is_input: return "the output is the input file";
-        case FileError::Refusal::output_is_report: return "the output is the file the report goes to";
+        case FileError::Refusal::output_is_report:
+            return "the output is the file the report goes to";
         case FileError::Refusal::output_is_error_stream:
             return "the output is the file standard error goes to";
         case FileError::Refusal::form_line_too_long: return "a form line too long for memory";
@@ -66,7 +68,7 @@ private:
         buffer_[used_++] = c;
     }
     void flush() {
-        write_error_stream(buffer_, used_);
+        write_standard(StandardStream::error, buffer_, used_);
         used_ = 0;
     }
 
@@ -85,7 +87,9 @@ void write_reason(std::string_view path, const FileError& why) {
         line.put(describe_system_error(why.system_code, words));
     } else {
         line.put(refusal_words(why.refusal));
-        if (why.refusal == FileError::Refusal::name_outside_code_page) line.put_number(why.code_page);
+        if (why.refusal == FileError::Refusal::name_outside_code_page) {
+            line.put_number(why.code_page);
+        }
     }
     line.finish();
 }

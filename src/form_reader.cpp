@@ -136,17 +136,13 @@ LineRead read_flag(InputBuffer& input, std::int32_t& flag) {
 
 }  // namespace
 
-std::int32_t parse_flag(std::string_view text) {
-    FlagReader reader;
-    reader.take(text);
-    return reader.value();
-}
-
-FormRead read_form_record(InputBuffer& form, form_record& record) {
+FormRead read_form_record(InputBuffer& form, FormRecord& record) {
     record.marker_line.clear();
     record.output_name.clear();
     // A last line without "\n" leaves nothing for the next read to find.
-    auto whole = [](LineRead read) { return read == LineRead::line || read == LineRead::last_line; };
+    auto whole = [](LineRead read) {
+        return read == LineRead::line || read == LineRead::last_line;
+    };
     LineRead read = read_line(form, record.marker_line);
     if (whole(read)) read = read_line(form, record.output_name);
     if (whole(read)) read = read_flag(form, record.output_flag);

@@ -38,7 +38,7 @@ private:
     std::size_t capacity_ = 0;
 };
 
-struct form_record {
+struct FormRecord {
     LineBytes marker_line;
     LineBytes output_name;
     std::int32_t output_flag = 0;
@@ -49,9 +49,6 @@ enum class FormRead { record, end, failed, line_too_long };
 // Reads the next three lines into `record`, giving back first what a long
 // line of the last record held. A trailing record of one or two lines is
 // no record.
-FormRead read_form_record(InputBuffer& form, form_record& record);
-
-// atoi's reading of a flag, held to the 32-bit range instead of overflowing.
-std::int32_t parse_flag(std::string_view text);
+FormRead read_form_record(InputBuffer& form, FormRecord& record);
 
 }  // namespace kerfline

@@ -147,14 +147,20 @@ enum class StandardStream { output, error };
 // run appends to; a terminal, a pipe or a closed stream has none.
 std::optional<FileId> standard_stream_file(StandardStream stream);
 
-// Raw writes to standard output and standard error; failures are ignored
-// by design.
-void write_console(const char* bytes, std::size_t count);
-void write_error_stream(const char* bytes, std::size_t count);
+// A raw write to standard output or standard error; a failure is ignored
+// by design. On Windows each "\n" goes out as CR LF, as a console
+// program's text mode writes it.
+void write_standard(StandardStream stream, const char* bytes, std::size_t count);
 
+// Whether standard output is a terminal.
 bool console_is_interactive();
 
-// True when the console reads UTF-8 rather than Shift_JIS.
+// True when the console reads UTF-8 rather than Shift_JIS: on Windows, a
+// console set to code page 65001; elsewhere, a terminal whose locale names
+// UTF-8.
 bool console_prefers_utf8();
+
+// Whether a POSIX locale name such as "ja_JP.UTF-8@x" asks for UTF-8.
+bool locale_names_utf8(std::string_view locale);
 
 }  // namespace kerfline

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include "platform.h"
-#include "report.h"
 #include "system_calls.h"
 
 namespace kerfline {
@@ -67,16 +66,6 @@ int open_identified(std::string_view path, int flags, struct stat& status, FileE
         return -1;
     }
     return fd;
-}
-
-void write_stream(int fd, const char* bytes, std::size_t count) {
-    while (count > 0) {
-        const ssize_t n = sys::write(fd, bytes, count);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        bytes += n;
-        count -= static_cast<std::size_t>(n);
-    }
 }
 
 }  // namespace
@@ -184,12 +173,15 @@ std::optional<FileId> standard_stream_file(StandardStream stream) {
     return id_of(status);
 }
 
-void write_console(const char* bytes, std::size_t count) {
-    write_stream(STDOUT_FILENO, bytes, count);
-}
-
-void write_error_stream(const char* bytes, std::size_t count) {
-    write_stream(STDERR_FILENO, bytes, count);
+void write_standard(StandardStream stream, const char* bytes, std::size_t count) {
+    const int fd = stream == StandardStream::output ? STDOUT_FILENO : STDERR_FILENO;
+    while (count > 0) {
+        const ssize_t n = sys::write(fd, bytes, count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        bytes += n;
+        count -= static_cast<std::size_t>(n);
+    }
 }
 
 bool console_is_interactive() { return sys::isatty(STDOUT_FILENO) == 1; }
@@ -201,6 +193,23 @@ bool console_prefers_utf8() {
         if (value != nullptr && *value != '\0') return locale_names_utf8(value);
     }
     return false;
+}
+
+bool locale_names_utf8(std::string_view locale) {
+    const std::size_t dot = locale.find('.');
+    if (dot == std::string_view::npos) return false;
+    std::string_view codeset = locale.substr(dot + 1);
+    codeset = codeset.substr(0, codeset.find('@'));
+    // "utf8" in either letter case, dashes left out.
+    constexpr std::string_view utf8 = "utf8";
+    std::size_t matched = 0;
+    for (const char c : codeset) {
+        if (c == '-') continue;
+        const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        if (matched == utf8.size() || lower != utf8[matched]) return false;
+        ++matched;
+    }
+    return matched == utf8.size();
 }
 
 }  // namespace kerfline

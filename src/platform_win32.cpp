@@ -180,7 +180,9 @@ HANDLE open_identified(std::string_view path, DWORD access, DWORD disposition,
     return handle;
 }
 
-HANDLE standard_output() { return ::GetStdHandle(STD_OUTPUT_HANDLE); }
+HANDLE standard_handle(StandardStream stream) {
+    return ::GetStdHandle(stream == StandardStream::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
 
 // A standard stream keeps the text mode of a Windows console program: each
 // "\n" goes out as CR LF, in pieces so that no report is copied whole. A
@@ -304,7 +306,7 @@ bool File::truncate() {
 void prepare_process() {
     // A standard output handle that was closed before the start could be
     // reused by the next file opened, and the report would land in it.
-    const HANDLE output = standard_output();
+    const HANDLE output = standard_handle(StandardStream::output);
     if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
     if (::GetFileType(output) == FILE_TYPE_UNKNOWN && ::GetLastError() == ERROR_INVALID_HANDLE) {
         const HANDLE discard = ::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
@@ -314,8 +316,7 @@ void prepare_process() {
 }
 
 std::optional<FileId> standard_stream_file(StandardStream stream) {
-    const HANDLE handle = stream == StandardStream::output ? standard_output()
-                                                           : ::GetStdHandle(STD_ERROR_HANDLE);
+    const HANDLE handle = standard_handle(stream);
     Identity identity;
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !identify(handle, identity) ||
         !identity.is_disk_file) {
@@ -324,17 +325,13 @@ std::optional<FileId> standard_stream_file(StandardStream stream) {
     return identity.id;
 }
 
-void write_console(const char* bytes, std::size_t count) {
-    write_text_mode(standard_output(), bytes, count);
-}
-
-void write_error_stream(const char* bytes, std::size_t count) {
-    write_text_mode(::GetStdHandle(STD_ERROR_HANDLE), bytes, count);
+void write_standard(StandardStream stream, const char* bytes, std::size_t count) {
+    write_text_mode(standard_handle(stream), bytes, count);
 }
 
 bool console_is_interactive() {
     DWORD mode = 0;
-    return ::GetConsoleMode(standard_output(), &mode) != 0;
+    return ::GetConsoleMode(standard_handle(StandardStream::output), &mode) != 0;
 }
 
 // A console set to code page 65001 reads UTF-8; any other reads the

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 
 #include "error_line.h"
 #include "form_reader.h"
@@ -38,7 +37,7 @@ constexpr FixedText table[] = {
      "    form：１（出力する）　０（出力しない）\n"},
     {Text::banner, "\x81\x79kerfline start\x81\x7a\n", "【kerfline start】\n"},
     {Text::opened, " open\n", " open\n"},
-    {Text::path_opening, "[", "["},
+    {Text::left_bracket, "[", "["},
     {Text::cannot_open, "]\x82\xaa\x8a\x4a\x82\xaf\x82\xdc\x82\xb9\x82\xf1\n", "]が開けません\n"},
     {Text::cannot_read, "]\x82\xaa\x93\xc7\x82\xdf\x82\xdc\x82\xb9\x82\xf1\n", "]が読めません\n"},
     {Text::cannot_write, "]\x82\xc9\x8f\x91\x82\xab\x8d\x9e\x82\xdf\x82\xdc\x82\xb9\x82\xf1\n",
@@ -59,49 +58,16 @@ constexpr bool table_in_order() {
 }
 static_assert(table_in_order(), "the table is indexed by Text");
 
-// A block of the report is some twenty small pieces, and a split into
-// many sections puts one block per section. The buffer is static, so that
-// the report needs no memory at run time: a run that has started can always
-// say how it ends.
-constexpr std::size_t console_buffer_limit = 64 * 1024;
-char console_buffer[console_buffer_limit];
-
 }  // namespace
 
 std::span<const FixedText> fixed_texts() { return table; }
 
-bool locale_names_utf8(std::string_view locale) {
-    const std::size_t dot = locale.find('.');
-    if (dot == std::string_view::npos) return false;
-    std::string_view codeset = locale.substr(dot + 1);
-    codeset = codeset.substr(0, codeset.find('@'));
-    std::string folded;
-    for (char c : codeset) {
-        if (c == '-') continue;
-        folded += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return folded == "utf8";
-}
-
-void Console::put(std::string_view bytes) {
-    if (bytes.size() > console_buffer_limit - pending_size_) {
-        flush();
-        // A long marker is echoed straight from the record, not copied.
-        if (bytes.size() >= console_buffer_limit) {
-            write_console(bytes.data(), bytes.size());
-            return;
-        }
-    }
-    std::memcpy(console_buffer + pending_size_, bytes.data(), bytes.size());
-    pending_size_ += bytes.size();
-}
-
-void Console::put(Text text) {
-    const FixedText& entry = table[static_cast<std::size_t>(text)];
-    put(utf8_ ? entry.utf8 : entry.shift_jis);
-}
-
 namespace {
+
+void put(Console& console, Text text) {
+    const FixedText& entry = table[static_cast<std::size_t>(text)];
+    console.put(console.utf8() ? entry.utf8 : entry.shift_jis);
+}
 
 struct Decimal {
     explicit Decimal(std::int64_t number) {
@@ -116,62 +82,50 @@ struct Decimal {
 
 }  // namespace
 
-void Console::put(std::int64_t number) { put(Decimal(number).text()); }
-
-void Console::message_done() {
-    if (interactive_) flush();
-}
-
-void Console::flush() {
-    if (pending_size_ == 0) return;
-    write_console(console_buffer, pending_size_);
-    pending_size_ = 0;
-}
-
 void report_usage(Console& console) {
     for (Text line : {Text::usage_credit, Text::usage_synopsis, Text::usage_purpose,
                       Text::usage_form_contents, Text::usage_form_marker, Text::usage_form_name,
                       Text::usage_form_flag}) {
-        console.put(line);
+        put(console, line);
     }
     console.message_done();
 }
 
 void report_banner(Console& console) {
-    console.put(Text::banner);
+    put(console, Text::banner);
     console.message_done();
 }
 
-void report_record(Console& console, std::int64_t section_index, const form_record& record) {
+void report_record(Console& console, std::int64_t section_index, const FormRecord& record) {
     // Written out once for the block's four uses: a split into many small
     // sections spends much of its own time here.
     const Decimal index(section_index);
-    console.put(Text::fence);
+    put(console, Text::fence);
     console.put(index.text());
-    console.put(Text::fence_end);
-    auto field = [&](auto value) {
+    put(console, Text::fence_end);
+    auto field = [&](std::string_view value) {
         console.put(index.text());
-        console.put(Text::colon);
+        put(console, Text::colon);
         console.put(value);
-        console.put(Text::newline);
+        put(console, Text::newline);
     };
-    field(std::string_view(record.marker_line));
-    field(std::string_view(record.output_name));
-    field(std::int64_t{record.output_flag});
-    console.put(Text::arrows);
+    field(record.marker_line);
+    field(record.output_name);
+    field(Decimal(record.output_flag).text());
+    put(console, Text::arrows);
     console.message_done();
 }
 
 void report_opened(Console& console, std::string_view path) {
     console.put(path);
-    console.put(Text::opened);
+    put(console, Text::opened);
     console.message_done();
 }
 
 void report_failure(Console& console, Text error, std::string_view path, const FileError& why) {
-    console.put(Text::path_opening);
+    put(console, Text::left_bracket);
     console.put(path);
-    console.put(error);
+    put(console, error);
     // Out before the reason on standard error, terminal or not: the two
     // may go to one file.
     console.flush();

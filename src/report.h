@@ -1,16 +1,17 @@
-// The console report: every fixed text of the tool, and the messages built
-// from them.
+// The report on standard output: every fixed text of the tool, and the
+// blocks and messages built from them.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string_view>
 
+#include "console.h"
 #include "platform.h"
 
 namespace kerfline {
 
-struct form_record;
+struct FormRecord;
 
 enum class Text {
     usage_credit,
@@ -22,7 +23,7 @@ enum class Text {
     usage_form_flag,
     banner,
     opened,        // after the path
-    path_opening,  // before the path in every error
+    left_bracket,  // before the path of every failure
     cannot_open,
     cannot_read,
     cannot_write,
@@ -41,37 +42,9 @@ struct FixedText {
 
 std::span<const FixedText> fixed_texts();
 
-// Whether a locale name such as "ja_JP.UTF-8@x" asks for UTF-8.
-bool locale_names_utf8(std::string_view locale);
-
-// Buffers the report and writes it to standard output; a failed write is
-// dropped so that the split goes on. There is one console a run.
-class Console final : public BeforeWaiting {
-public:
-    Console(bool utf8, bool interactive) : utf8_(utf8), interactive_(interactive) {}
-    Console(const Console&) = delete;
-    Console& operator=(const Console&) = delete;
-    ~Console() { flush(); }
-
-    void put(std::string_view bytes);
-    void put(Text text);
-    void put(std::int64_t number);
-    // A terminal sees each message as soon as it is complete.
-    void message_done();
-    // Writes out what is pending. Called before each call that may wait,
-    // so that a redirected report keeps up with the run.
-    void flush();
-    void before_waiting() override { flush(); }
-
-private:
-    std::size_t pending_size_ = 0;
-    bool utf8_;
-    bool interactive_;
-};
-
 void report_usage(Console& console);
 void report_banner(Console& console);
-void report_record(Console& console, std::int64_t section_index, const form_record& record);
+void report_record(Console& console, std::int64_t section_index, const FormRecord& record);
 void report_opened(Console& console, std::string_view path);
 
 // "[path]" followed by `error` on the console, for scripts that read it,

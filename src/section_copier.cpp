@@ -98,7 +98,7 @@ Window scan(const char* from, const char* end, std::string_view marker, bool can
 
 }  // namespace
 
-Transfer transfer_section(InputBuffer& input, std::string_view marker, ByteSink* sink) {
+Cut cut_section(InputBuffer& input, std::string_view marker, ByteSink* sink) {
     // Every section begins at a line start, so its first line is in the
     // running from the start. The bytes of a line still in the running are
     // written at once like any other: whether it matches or not, it belongs
@@ -111,16 +111,16 @@ Transfer transfer_section(InputBuffer& input, std::string_view marker, ByteSink*
         const char* stop = window.line_end != nullptr ? window.line_end : input.end();
         const auto count = static_cast<std::size_t>(stop - input.begin());
         if (sink != nullptr && count > 0 && !sink->write(input.begin(), count)) {
-            return Transfer::write_failed;
+            return Cut::write_failed;
         }
         input.consume(count);
-        if (window.line_end != nullptr) return Transfer::completed;
+        if (window.line_end != nullptr) return Cut::done;
         candidate = window.candidate;
         seen = window.seen;
         switch (input.fill()) {
             case Fill::more: break;
-            case Fill::end: return Transfer::completed;
-            case Fill::failed: return Transfer::read_failed;
+            case Fill::end: return Cut::done;
+            case Fill::failed: return Cut::read_failed;
         }
     }
 }

@@ -9,11 +9,11 @@
 
 namespace kerfline {
 
-enum class Transfer { completed, read_failed, write_failed };
+enum class Cut { done, read_failed, write_failed };
 
 // Moves the input past the section, handing its bytes unchanged to `sink`
 // when there is one. A line matches when its text, "\n" or "\r\n" removed,
 // equals `marker`; a last line without "\n" never matches.
-Transfer transfer_section(InputBuffer& input, std::string_view marker, ByteSink* sink);
+Cut cut_section(InputBuffer& input, std::string_view marker, ByteSink* sink);
 
 }  // namespace kerfline

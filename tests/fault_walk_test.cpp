@@ -58,17 +58,13 @@ void expect_files(const Files& actual, const Outcome& expected, const Files& cle
     EXPECT_EQ(summary(comparable), summary(expected.files));
 }
 
-struct Misbehaviour {
-    int error;
-    Misdeed misdeed = Misdeed::fail;
-};
-
 std::vector<Misbehaviour> misbehaviours_of(SystemCall kind) {
     switch (kind) {
         case SystemCall::open: return {{EACCES}, {EISDIR}, {EINTR}};
         case SystemCall::read: return {{EIO}, {EINTR}};
         case SystemCall::write:
-            return {{ENOSPC}, {EIO}, {EINTR}, {0, Misdeed::take_half}, {0, Misdeed::take_nothing}};
+            return {{ENOSPC}, {EIO}, {EINTR}, {0, Misbehaviour::Kind::take_half},
+                    {0, Misbehaviour::Kind::take_nothing}};
         case SystemCall::close: return {{EIO}, {EINTR}};
         case SystemCall::fstat: return {{EIO}};
         case SystemCall::ftruncate: return {{EIO}};
@@ -77,10 +73,10 @@ std::vector<Misbehaviour> misbehaviours_of(SystemCall kind) {
 }
 
 std::string describe(const Misbehaviour& misbehaviour) {
-    switch (misbehaviour.misdeed) {
-        case Misdeed::fail: return "fails with errno " + std::to_string(misbehaviour.error);
-        case Misdeed::take_half: return "takes half its bytes";
-        case Misdeed::take_nothing: return "takes nothing";
+    switch (misbehaviour.kind) {
+        case Misbehaviour::Kind::fail: return "fails with errno " + std::to_string(misbehaviour.error);
+        case Misbehaviour::Kind::take_half: return "takes half its bytes";
+        case Misbehaviour::Kind::take_nothing: return "takes nothing";
     }
     return {};
 }
@@ -152,7 +148,7 @@ protected:
     Outcome expected_outcome(const Outcome& clean, const Recording& clean_calls,
                              const Recording& terminal_calls, const Fault& fault) const {
         const std::vector<CallRecord>& calls = clean_calls.calls;
-        const std::size_t failing = position_of(calls, fault.kind, fault.index);
+        const std::size_t failing = position_of(calls, fault.call, fault.index);
         std::map<int, std::string> open_paths;
         std::map<std::string, std::size_t> written;  // by every output opened so far
         std::size_t console_offset = 0;
@@ -179,7 +175,10 @@ protected:
         // Failures that must change nothing: an interrupted call is made
         // again, so is a write that took part of its bytes, and a file only
         // read has given all it holds before its close.
-        if (fault.misdeed == Misdeed::take_half || fault.error == EINTR) return clean;
+        const Misbehaviour& misbehaviour = fault.misbehaviour;
+        if (misbehaviour.kind == Misbehaviour::Kind::take_half || misbehaviour.error == EINTR) {
+            return clean;
+        }
         if (call.kind == SystemCall::close && (file == form_path || file == input_path)) return clean;
         if (is_console_write(call)) {
             Outcome expected = clean;
@@ -199,7 +198,8 @@ protected:
             case SystemCall::close: expected.console += cannot_write_text(file); break;
         }
         // A write that takes nothing would take nothing again: as a full disk.
-        const int error = fault.misdeed == Misdeed::take_nothing ? ENOSPC : fault.error;
+        const int error =
+            misbehaviour.kind == Misbehaviour::Kind::take_nothing ? ENOSPC : misbehaviour.error;
         expected.errors = "kerfline: " + file + ": " + std::strerror(error) + "\n";
         expected.files = {{"form", clean.files.at("form")}, {"input", clean.files.at("input")}};
         for (const auto& [output, count] : written) {
@@ -240,7 +240,7 @@ protected:
                                   [&](const CallRecord& call) { return call.kind == kind; }));
                 for (std::size_t index = 0; index < count; ++index) {
                     for (const Misbehaviour& misbehaviour : misbehaviours_of(kind)) {
-                        const Fault fault{kind, index, misbehaviour.error, misbehaviour.misdeed};
+                        const Fault fault{kind, index, misbehaviour};
                         SCOPED_TRACE(std::string(terminal ? "terminal, " : "pipe, ") + name_of(kind) +
                                      " #" + std::to_string(index) + " " + describe(misbehaviour));
                         Outcome actual;

@@ -27,17 +27,17 @@ bool must_fail(CallRecord record) {
     if (!world.recording) return false;
     const auto kind = static_cast<std::size_t>(record.kind);
     const std::size_t index = world.counts[kind]++;
-    record.failed = world.fault && world.fault->kind == record.kind && world.fault->index == index;
+    record.failed = world.fault && world.fault->call == record.kind && world.fault->index == index;
     world.recording_so_far.calls.push_back(record);
-    if (record.failed) errno = world.fault->error;
+    if (record.failed) errno = world.fault->misbehaviour.error;
     return record.failed;
 }
 
 std::size_t bytes_taken(std::size_t count) {
-    switch (world.fault->misdeed) {
-        case Misdeed::take_half: return (count + 1) / 2;
-        case Misdeed::take_nothing: return 0;
-        case Misdeed::fail: break;
+    switch (world.fault->misbehaviour.kind) {
+        case Misbehaviour::Kind::take_half: return (count + 1) / 2;
+        case Misbehaviour::Kind::take_nothing: return 0;
+        case Misbehaviour::Kind::fail: break;
     }
     return count;
 }
@@ -89,7 +89,7 @@ ssize_t read(int fd, void* into, std::size_t capacity) {
 
 ssize_t write(int fd, const void* bytes, std::size_t count) {
     if (must_fail({SystemCall::write, fd, {}, count})) {
-        if (world.fault->misdeed == testing::Misdeed::fail) return -1;
+        if (world.fault->misbehaviour.kind == testing::Misbehaviour::Kind::fail) return -1;
         count = testing::bytes_taken(count);
         if (count == 0) return 0;
     }

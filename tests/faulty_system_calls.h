@@ -30,14 +30,17 @@ struct CallRecord {
 // What the chosen call does instead of its work: fail as the kernel would
 // fail it (nothing read, written, opened or truncated; a failed close still
 // releases its descriptor), or, a write, take only half its bytes, or none.
-enum class Misdeed { fail, take_half, take_nothing };
+struct Misbehaviour {
+    enum class Kind { fail, take_half, take_nothing };
+    int error = 0;  // when it fails
+    Kind kind = Kind::fail;
+};
 
-// Calls of `kind` are counted from 0; the one numbered `index` misbehaves.
+// Calls of `call` are counted from 0; the one numbered `index` misbehaves.
 struct Fault {
-    SystemCall kind;
+    SystemCall call;
     std::size_t index;
-    int error;  // when it fails
-    Misdeed misdeed = Misdeed::fail;
+    Misbehaviour misbehaviour;
 };
 
 struct Recording {

@@ -25,7 +25,7 @@ std::vector<Read> read_all(const std::string& form, std::size_t capacity = 64,
                            std::size_t max_read = SIZE_MAX) {
     MemorySource source(form, max_read);
     InputBuffer buffer(source, capacity);
-    form_record record;
+    FormRecord record;
     std::vector<Read> reads;
     for (;;) {
         const FormRead result = read_form_record(buffer, record);
@@ -84,21 +84,27 @@ TEST(FormReader, ReadErrorIsNotTheEnd) {
     MemorySource source("A\na\n1\nB\nb\n1\n");
     source.fail_at = 8;
     InputBuffer buffer(source, 4);
-    form_record record;
+    FormRecord record;
     EXPECT_EQ(read_form_record(buffer, record), FormRead::record);
     EXPECT_EQ(read_form_record(buffer, record), FormRead::failed);
 }
 
+// Read a byte at a time too, as a flag line is never held whole.
 TEST(FormReader, FlagsReadAsAtoiWithinInt32) {
     const std::pair<std::string, int> cases[] = {
         {"1", 1},          {" 1", 1},           {"+1", 1},          {"01", 1},
         {"1 write", 1},    {"1abc", 1},         {"\x82\x50", 0},    {"0x1", 0},
         {"-1", -1},        {"-0", 0},           {"+-1", 0},         {"- 1", 0},
-        {"\0" "1"s, 0},    {"\t\n\v\f\r 7", 7}, {"", 0},            {"2147483647", INT_MAX},
+        {"\0" "1"s, 0},    {"\t\v\f\r 7", 7},   {"", 0},            {"2147483647", INT_MAX},
         {"2147483648", INT_MAX}, {"-2147483648", INT_MIN}, {"-2147483649", INT_MIN},
         {"99999999999999999999999", INT_MAX},   {"-99999999999999999999999", INT_MIN},
     };
-    for (const auto& [text, value] : cases) EXPECT_EQ(parse_flag(text), value) << text;
+    for (std::size_t max_read : {std::size_t{1}, SIZE_MAX}) {
+        for (const auto& [text, value] : cases) {
+            EXPECT_EQ(read_all("M\nname\n" + text + "\n", 64, max_read)[0].record.output_flag, value)
+                << text;
+        }
+    }
 }
 
 }  // namespace

@@ -108,7 +108,7 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
         check(err_pipe[1] >= 0, "errors file");
     }
     int child_out;
-    if (options.console == Console::terminal) {
+    if (options.report_to == ReportTo::terminal) {
         const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         check(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0, "pty");
         child_out = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -119,8 +119,8 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
         ::tcsetattr(child_out, TCSANOW, &mode);
         out_pipe[0] = master;
         out_pipe[1] = child_out;
-    } else if (options.console == Console::file) {
-        child_out = ::open(options.console_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+    } else if (options.report_to == ReportTo::file) {
+        child_out = ::open(options.report_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
                            0666);
         check(child_out >= 0, "console file");
         out_pipe[0] = -1;
@@ -128,7 +128,7 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
     } else {
         check(::pipe2(out_pipe, O_CLOEXEC) == 0, "pipe");
         child_out = out_pipe[1];
-        if (options.console != Console::pipe) {
+        if (options.report_to != ReportTo::pipe) {
             ::close(out_pipe[0]);
             out_pipe[0] = -1;
         }
@@ -138,7 +138,7 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
     check(child >= 0, "fork");
     if (child == 0) {
         ::dup2(child_out, STDOUT_FILENO);
-        if (options.console == Console::closed) ::close(STDOUT_FILENO);
+        if (options.report_to == ReportTo::closed) ::close(STDOUT_FILENO);
         if (options.input_closed) ::close(STDIN_FILENO);
         ::dup2(err_pipe[1], STDERR_FILENO);
         for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
@@ -177,7 +177,7 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
         std::ifstream in(file, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
-    if (options.console == Console::file) run.console_bytes = read_back(options.console_file);
+    if (options.report_to == ReportTo::file) run.console_bytes = read_back(options.report_file);
     if (!options.errors_file.empty()) run.errors = read_back(options.errors_file);
     run.console = run.console_bytes;
     if (testing_windows_build()) {

@@ -22,15 +22,16 @@ struct ToolRun {
     long max_rss_kib = 0;
 };
 
-enum class Console { pipe, pipe_closed_at_once, closed, terminal, file };
+// Where the report, standard output, goes.
+enum class ReportTo { pipe, pipe_closed_at_once, closed, terminal, file };
 
 struct ToolOptions {
-    Console console = Console::pipe;
+    ReportTo report_to = ReportTo::pipe;
     std::map<std::string, std::string> environment;  // set in the child
     std::size_t address_space_limit = 0;               // bytes, when not 0
     std::size_t file_size_limit = 0;                   // bytes, when not 0
     std::size_t open_file_limit = 0;                   // descriptors, when not 0
-    std::filesystem::path console_file;                // for Console::file
+    std::filesystem::path report_file;                 // for ReportTo::file
     std::filesystem::path errors_file;                 // standard error, else a pipe
     bool input_closed = false;                         // else the runner's own
 };
