@@ -156,34 +156,8 @@ TEST_F(Split, MissingFormOrInput) {
     EXPECT_EQ(result.errors, reason("no\\nsuch\\t\\x1b", system_words(ENOENT, "Invalid name")));
 }
 
-TEST_F(Split, FormsWithoutWholeRecords) {
-    expect_as_modelled("", "text\n");
-    expect_as_modelled("M\n", "text\n");
-    expect_as_modelled("M\nout\n", "text\n");
-    // The seventh line starts a record that never completes.
-    expect_as_modelled("A\none\n1\nB\ntwo\n1\nC\n", "x\nA\ny\nB\nz\n");
-    // The last flag may end the file without a line end.
-    expect_as_modelled("A\none\n1", "x\nA\ny\n");
-}
-
 TEST_F(Split, ThirdOutputInMissingFolder) {
     expect_third_output_unopenable("missing/three", system_words(ENOENT, "Path not found"));
-}
-
-TEST_F(Split, LinesOfAnyLength) {
-    std::mt19937 random(7);
-    auto long_line = [&](std::size_t length) {
-        std::string line(length, 'x');
-        for (char& c : line) c = static_cast<char>('a' + random() % 26);
-        return line;
-    };
-    const std::string marker = long_line(1536 * 1024);
-    const std::string huge = long_line(3 * 1024 * 1024);
-    // The marker's tail alone and its text with more after it must not match.
-    const std::string input = huge + "\n" + marker.substr(1023) + "\n" + marker + "x\n" +
-                              marker + "\n" + huge + "\n";
-    expect_as_modelled(marker + "\none\n1\n" + huge + "\ntwo\n1\n", input);
-    EXPECT_EQ(folder.read("two"), huge + "\n");
 }
 
 TEST_F(Split, InputLineLongerThanMemoryKeepsMemoryBounded) {
