@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 #include "platform.h"
@@ -14,7 +15,7 @@ namespace kerfline {
 // goes on. There is one console a run.
 class Console final : public BeforeWaiting {
 public:
-    Console(bool utf8, bool interactive) : utf8_(utf8), interactive_(interactive) {}
+    Console(bool utf8, bool interactive);
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
     ~Console() { flush(); }
@@ -22,12 +23,25 @@ public:
     // Whether the console reads UTF-8 rather than Shift_JIS.
     bool utf8() const { return utf8_; }
 
-    void put(std::string_view bytes);
+    // Inline, so that a fixed text's copy is a few moves: a block of the
+    // report is some twenty small pieces, one block a section.
+    void put(std::string_view bytes) {
+        if (bytes.size() > buffer_size - pending_size_) {
+            put_past_buffer(bytes);
+            return;
+        }
+        std::memcpy(buffer_ + pending_size_, bytes.data(), bytes.size());
+        pending_size_ += bytes.size();
+    }
     void message_done();
     void flush();
     void before_waiting() override { flush(); }
 
 private:
+    static constexpr std::size_t buffer_size = 64 * 1024;
+    void put_past_buffer(std::string_view bytes);
+
+    char* buffer_;
     std::size_t pending_size_ = 0;
     bool utf8_;
     bool interactive_;
