@@ -37,8 +37,9 @@ private:
     Console& console_;
 };
 
-bool open_reported(Console& console, std::string_view path, File& file) {
-    if (!File::open_for_reading(path, console, file)) {
+bool open_reported(Console& console, std::string_view path, const OutputGuard& guard,
+                   File& file) {
+    if (!File::open_for_reading(path, console, file) || !guard.admit_for_reading(file)) {
         report_failure(console, Text::cannot_open, path, file.error());
         return false;
     }
@@ -47,14 +48,13 @@ bool open_reported(Console& console, std::string_view path, File& file) {
 }
 
 int split(Console& console, std::string_view form_path, std::string_view input_path) {
-    File form_file;
-    if (!open_reported(console, form_path, form_file)) return exit_failed;
-    File input_file;
-    if (!open_reported(console, input_path, input_file)) return exit_failed;
     OutputGuard guard;
+    File form_file;
+    if (!open_reported(console, form_path, guard, form_file)) return exit_failed;
+    File input_file;
+    if (!open_reported(console, input_path, guard, input_file)) return exit_failed;
     guard.protect(form_file.id(), FileError::Refusal::output_is_form);
     guard.protect(input_file.id(), FileError::Refusal::output_is_input);
-    guard.protect_standard_streams();
 
     ReportedSource reported_form(form_file, console);
     ReportedSource reported_input(input_file, console);

@@ -1,7 +1,6 @@
 #include "error_line.h"
 
 #include <charconv>
-#include <cstring>
 #include <iterator>
 
 namespace kerfline {
@@ -22,6 +21,8 @@ std::string_view refusal_words(FileError::Refusal refusal) {
             return "the output is the file the report goes to";
         case FileError::Refusal::output_is_error_stream:
             return "the output is the file standard error goes to";
+        case FileError::Refusal::read_is_report: return "the report goes to this file";
+        case FileError::Refusal::read_is_error_stream: return "standard error goes to this file";
         case FileError::Refusal::form_line_too_long: return "a form line too long for memory";
     }
     return {};

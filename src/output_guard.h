@@ -1,4 +1,5 @@
-// The files an output must never be, and the one way outputs are opened.
+// The files an output must never be, the one way outputs are opened, and
+// the files the run may not read.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +17,15 @@ namespace kerfline {
 // written to /dev/stdout on a pipe is a way to use the tool.
 class OutputGuard {
 public:
+    // Guards standard output and error when they are files.
+    OutputGuard();
     // Guards `id`; an output that is that file is refused as `refusal`.
     void protect(FileId id, FileError::Refusal refusal);
-    void protect_standard_streams();
+
+    // Refuses, closing it, a form or an input that standard output or error
+    // goes to: the run would read its own report back, as form lines or
+    // as the section that takes the rest of the input.
+    bool admit_for_reading(File& file) const;
 
     // Opens `path` for writing and empties it, unless it is a guarded file:
     // that is refused before a byte of it changes.

@@ -27,6 +27,8 @@ struct FileError {
         output_is_input,
         output_is_report,        // standard output, when it is a file
         output_is_error_stream,  // standard error, when it is a file
+        read_is_report,          // a form or input that standard output goes to
+        read_is_error_stream,    // likewise standard error
         form_line_too_long,      // for memory
     };
     std::uint32_t system_code = 0;

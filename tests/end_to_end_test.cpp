@@ -344,9 +344,18 @@ TEST_F(Split, NeverWritesOverItsReportOrItsReasons) {
         EXPECT_EQ(result.errors, reason(name, "the output is the file the report goes to"));
         EXPECT_EQ(result.status, 1);
     }
+    // Nor is it read, as the form or the input: the run would read its own
+    // report back.
+    folder.write("form", "M\nout\n1\n");
+    ToolRun result = run({"log", "input"}, to_files);
+    EXPECT_EQ(result.console, banner_text + cannot_open_text("log"));
+    EXPECT_EQ(result.errors, reason("log", "the report goes to this file"));
+    result = run({"form", "log"}, to_files);
+    EXPECT_EQ(result.console, banner_text + opened_text("form") + cannot_open_text("log"));
+    EXPECT_EQ(result.status, 1);
     to_files.errors_file = folder.path() / "errors";
     folder.write("form", "M\nerrors\n1\n");
-    ToolRun result = run({"form", "input"}, to_files);
+    result = run({"form", "input"}, to_files);
     EXPECT_EQ(result.errors, reason("errors", "the output is the file standard error goes to"));
     Files files = folder.files();
     files.erase("log");
