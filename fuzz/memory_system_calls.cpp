@@ -76,6 +76,9 @@ int open(const char* path, int flags) {
             return -1;
         }
         make_file(path, {});
+    } else if ((flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL)) {
+        errno = EEXIST;
+        return -1;
     }
     const int fd = memory.next_fd++;
     memory.open[fd] = {path, 0};
@@ -137,6 +140,12 @@ int ftruncate(int fd, off_t length) {
     OpenFile* file = open_file(fd);
     if (file == nullptr) return -1;
     memory.files[file->name].resize(static_cast<std::size_t>(length));
+    return 0;
+}
+
+int unlink(const char* path) {
+    memory.files.erase(path);
+    memory.inodes.erase(path);
     return 0;
 }
 

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     fuzzing::reset_memory_files({{"form", form}, {"input", input}}, read_limit);
     const char* argv[] = {"kerfline", "form", "input"};
-    const int status = run_driver(3, argv);
+    const int status = run_driver({3, argv});
 
     const testing::ModelRun expected = testing::model_run(form, input);
     require_same(fuzzing::memory_console(), expected.console, "report");

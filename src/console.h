@@ -11,8 +11,10 @@ namespace kerfline {
 
 // Gathers the report and writes it to standard output: as soon as a message
 // is complete on a terminal, otherwise when the buffer fills, before the
-// tool waits and at the end. A failed write is dropped so that the split
-// goes on. There is one console a run.
+// tool waits, before a section goes where a reader sees it at once, and at
+// the end; a stop from outside writes out the messages that are complete.
+// A failed write is dropped so that the split goes on. There is one console
+// a run.
 class Console final : public BeforeWaiting {
 public:
     Console(bool utf8, bool interactive);
@@ -37,9 +39,14 @@ public:
     void flush();
     void before_waiting() override { flush(); }
 
+    // What a stop writes out: the messages complete so far, unless the
+    // report is being written out at that moment. Safe in a signal handler.
+    static void write_out_at_stop();
+
 private:
     static constexpr std::size_t buffer_size = 64 * 1024;
     void put_past_buffer(std::string_view bytes);
+    void write_out(const char* bytes, std::size_t count);
 
     char* buffer_;
     std::size_t pending_size_ = 0;

@@ -53,8 +53,7 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
     if (!open_reported(console, form_path, guard, form_file)) return exit_failed;
     File input_file;
     if (!open_reported(console, input_path, guard, input_file)) return exit_failed;
-    guard.protect(form_file.id(), FileError::Refusal::output_is_form);
-    guard.protect(input_file.id(), FileError::Refusal::output_is_input);
+    guard.protect(form_file, input_file);
 
     ReportedSource reported_form(form_file, console);
     ReportedSource reported_input(input_file, console);
@@ -90,6 +89,9 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
             report_opened(console, record.output_name);
         }
         ByteSink* sink = record.output_flag == 1 ? &output : nullptr;
+        // A reader of a pipe, a terminal or a device sees the section at
+        // once, and may stall the run in it: the report comes first.
+        if (sink != nullptr && !output.on_disk()) console.flush();
         switch (cut_section(input, record.marker_line, sink)) {
             case Cut::done:
                 if (output.close()) continue;
@@ -106,15 +108,24 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
 
 }  // namespace
 
-int run_driver(int argc, const char* const* argv) {
+int run_driver(const CommandLine& command_line) {
     prepare_process();
     Console console(console_prefers_utf8(), console_is_interactive());
-    if (argc != 3) {
+    on_stop(&Console::write_out_at_stop);
+    if (command_line.count != 3) {
         report_usage(console);
         return exit_complete;
     }
     report_banner(console);
-    return split(console, argv[1], argv[2]);
+    // A name that means another file is refused before any file is opened.
+    for (const int index : {1, 2}) {
+        if (!command_line.is_exact(index)) {
+            report_failure(console, Text::cannot_open, command_line.arguments[index],
+                           {0, FileError::Refusal::name_outside_code_page, command_line.code_page});
+            return exit_failed;
+        }
+    }
+    return split(console, command_line.arguments[1], command_line.arguments[2]);
 }
 
 }  // namespace kerfline

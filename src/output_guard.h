@@ -2,7 +2,7 @@
 // the files the run may not read.
 #pragma once
 
-#include <cstddef>
+#include <optional>
 #include <string_view>
 
 #include "platform.h"
@@ -12,15 +12,16 @@ namespace kerfline {
 // The files the run reads or writes besides its outputs: the form and the
 // input, and standard output and error when they are files on disk. An
 // output that is one of them, however it is named (another spelling, a
-// link, /dev/stdout), would overwrite what is still to be read, or mix its
-// bytes with the report's. A terminal or a pipe is not guarded: a section
-// written to /dev/stdout on a pipe is a way to use the tool.
+// link, /dev/stdout, an overlay mount), would overwrite what is still to be
+// read, or mix its bytes with the report's. A terminal or a pipe is not
+// guarded: a section written to /dev/stdout on a pipe is a way to use the
+// tool.
 class OutputGuard {
 public:
     // Guards standard output and error when they are files.
     OutputGuard();
-    // Guards `id`; an output that is that file is refused as `refusal`.
-    void protect(FileId id, FileError::Refusal refusal);
+    // Guards the form and the input once both are open.
+    void protect(const File& form, const File& input);
 
     // Refuses, closing it, a form or an input that standard output or error
     // goes to: the run would read its own report back, as form lines or
@@ -32,12 +33,14 @@ public:
     bool open_output(std::string_view path, BeforeWaiting& waiting, File& file) const;
 
 private:
-    struct Guarded {
-        FileId id;
-        FileError::Refusal refusal;
-    };
-    Guarded guarded_[4];
-    std::size_t count_ = 0;
+    std::optional<FileError::Refusal> refusal_for(const FileId& id) const;
+
+    // Each guarded file by name, so that none can be dropped for want of
+    // room.
+    std::optional<FileId> report_;
+    std::optional<FileId> errors_;
+    std::optional<FileId> form_;
+    std::optional<FileId> input_;
 };
 
 }  // namespace kerfline

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace kerfline {
 
@@ -67,11 +68,15 @@ protected:
     ~BeforeWaiting() = default;
 };
 
-// What makes two open files the same file, however they were named.
+// What the system tells of an open file that says which file it is: its
+// volume and its index there, and, for a file seen under two names that
+// show other volumes (an overlay mount and the folder beneath it), its size
+// and when it was last changed.
 struct FileId {
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
-    bool operator==(const FileId&) const = default;
+    std::uint64_t size = 0;
+    std::int64_t modified_ns = 0;  // since an epoch of the system's own
 };
 
 // Paths are bytes followed by a NUL that is not one of them, as a C string
@@ -82,17 +87,16 @@ public:
     File() = default;
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    File(File&& other) noexcept
-        : handle_(other.handle_), id_(other.id_), holds_bytes_(other.holds_bytes_),
-          error_(other.error_) {
-        other.handle_ = closed_handle;
-    }
+    File(File&& other) noexcept : File() { *this = std::move(other); }
     File& operator=(File&& other) noexcept {
         if (this != &other) {
             close();
             handle_ = other.handle_;
             id_ = other.id_;
+            on_disk_ = other.on_disk_;
             holds_bytes_ = other.holds_bytes_;
+            created_ = other.created_;
+            identified_ = other.identified_;
             error_ = other.error_;
             other.handle_ = closed_handle;
         }
@@ -102,6 +106,14 @@ public:
 
     bool is_open() const { return handle_ != closed_handle; }
     FileId id() const { return id_; }
+    // A file on disk, not a pipe, a terminal or a device: a write to it
+    // never waits for another program.
+    bool on_disk() const { return on_disk_; }
+    // Whether the open that gave this file created it.
+    bool created() const { return created_; }
+    // Whether id() tells which file this is: once it is open, or when an
+    // open failed only because another program holds the file.
+    bool identified() const { return is_open() || identified_; }
     // Why the last open, read, write or close of this file failed.
     const FileError& error() const { return error_; }
 
@@ -118,16 +130,21 @@ public:
     // the open may wait for another program.
     static bool open_for_reading(std::string_view path, BeforeWaiting& waiting, File& file);
     // Opens for writing, creating the file if it is missing, but leaves its
-    // bytes alone: what it is must be known before it loses any.
+    // bytes alone: what it is must be known before it loses any. An open
+    // that fails takes back the file it created.
     static bool open_for_writing(std::string_view path, BeforeWaiting& waiting, File& file);
+    // Refuses, as refuse() does, a file opened for writing, and removes it
+    // from `path` when this open created it.
+    bool refuse_output(std::string_view path, FileError::Refusal refusal);
     // Empties a file opened for writing, when it is a file on disk that
     // holds bytes: devices and pipes have nothing to empty.
     bool truncate();
 
 private:
     static constexpr std::intptr_t closed_handle = -1;
-    File(std::intptr_t handle, FileId id, bool holds_bytes)
-        : handle_(handle), id_(id), holds_bytes_(holds_bytes) {}
+    File(std::intptr_t handle, FileId id, bool on_disk, bool created)
+        : handle_(handle), id_(id), on_disk_(on_disk), holds_bytes_(on_disk && id.size != 0),
+          created_(created) {}
     // Each records why this file failed and returns false; give_up closes
     // it first.
     bool fail_with_system_error();
@@ -135,13 +152,42 @@ private:
 
     std::intptr_t handle_ = closed_handle;
     FileId id_;
+    bool on_disk_ = false;
     bool holds_bytes_ = false;  // a file on disk, not empty when opened
+    bool created_ = false;
+    bool identified_ = false;  // by a failed open
     FileError error_;
 };
 
 // Process set-up before anything is written: a console that goes away, or
 // a file-size limit, must not end the run.
 void prepare_process();
+
+// The arguments as the tool takes them, the program's name first. On Windows
+// they come from the wide command line, each converted to the ANSI code page
+// exactly, as a name in a form must be: the C runtime's argv is converted
+// with the code page's best-fit table, where "plan-\u00df.form" becomes
+// "plan-s.form", another file. One that does not convert holds '?' for what
+// the code page lacks and is marked inexact.
+struct CommandLine {
+    int count = 0;
+    const char* const* arguments = nullptr;
+    const bool* inexact = nullptr;  // per argument; none is when null
+    std::uint32_t code_page = 0;    // the one they were converted to
+    bool is_exact(int index) const { return inexact == nullptr || !inexact[index]; }
+};
+#ifdef _WIN32
+CommandLine command_line(int argc, wchar_t** argv);
+#else
+CommandLine command_line(int argc, char** argv);
+#endif
+
+// Calls `write_out` when a stop from outside ends the run: SIGINT, SIGTERM
+// or SIGHUP, unless ignored when the run began, or Ctrl+C and Ctrl+Break on
+// a Windows console. The run then ends as that stop ends a program.
+// `write_out` may do only what a signal handler may, and on Windows runs
+// beside the run, in a thread of its own.
+void on_stop(void (*write_out)());
 
 enum class StandardStream { output, error };
 

@@ -17,7 +17,10 @@ namespace {
 int fd_of(std::intptr_t handle) { return static_cast<int>(handle); }
 
 FileId id_of(const struct stat& status) {
-    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    constexpr std::int64_t ns_per_second = 1000 * 1000 * 1000;
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+            static_cast<std::uint64_t>(status.st_size),
+            std::int64_t{status.st_mtim.tv_sec} * ns_per_second + status.st_mtim.tv_nsec};
 }
 
 // A name with a NUL byte cannot reach the kernel whole, so it names no file.
@@ -36,19 +39,45 @@ int away_from_standard_streams(int fd) {
     return moved;
 }
 
+int open_retried(const char* path, int flags) {
+    int fd;
+    do {
+        fd = sys::open(path, flags | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Opens `path` for writing, creating it when it is missing, and tells
+// whether this open created it: first as a new file, then as an existing
+// one, so that one call serves either in the common case.
+int open_or_create(const char* path, int flags, bool& created) {
+    created = false;
+    int fd = open_retried(path, flags | O_CREAT | O_EXCL);
+    if (fd >= 0 || errno != EEXIST) {
+        created = fd >= 0;
+        return fd;
+    }
+    fd = open_retried(path, flags);
+    // Gone since, or a symbolic link to a missing file, which O_EXCL will
+    // not follow: created as any program creates it, by whom unknown.
+    if (fd < 0 && errno == ENOENT) fd = open_retried(path, flags | O_CREAT);
+    return fd;
+}
+
 // Opens `path` and tells what it is, or why it cannot be opened: the
 // descriptor, or -1 and `error`. A name with a NUL byte and a directory
-// are refused.
-int open_identified(std::string_view path, int flags, struct stat& status, FileError& error) {
+// are refused. With `created` it creates a missing file, and takes it back
+// when the open fails after all.
+int open_identified(std::string_view path, int flags, struct stat& status, FileError& error,
+                    bool* created = nullptr) {
     if (has_nul(path)) {
         error = {0, FileError::Refusal::nul_in_name};
         return -1;
     }
-    int fd;
-    do {
-        // `path` is followed by a NUL, so the kernel takes it as it is.
-        fd = sys::open(path.data(), flags | O_CLOEXEC | O_NOCTTY);
-    } while (fd < 0 && errno == EINTR);
+    bool made = false;
+    // `path` is followed by a NUL, so the kernel takes it as it is.
+    int fd = created != nullptr ? open_or_create(path.data(), flags, made)
+                                : open_retried(path.data(), flags);
     fd = away_from_standard_streams(fd);
     if (fd >= 0 && sys::fstat(fd, &status) != 0) {
         const int failure = errno;
@@ -57,7 +86,9 @@ int open_identified(std::string_view path, int flags, struct stat& status, FileE
         fd = -1;
     }
     if (fd < 0) {
-        error = {static_cast<std::uint32_t>(errno)};
+        const int failure = errno;
+        if (made) sys::unlink(path.data());
+        error = {static_cast<std::uint32_t>(failure)};
         return -1;
     }
     if (S_ISDIR(status.st_mode)) {
@@ -65,6 +96,7 @@ int open_identified(std::string_view path, int flags, struct stat& status, FileE
         error = {0, FileError::Refusal::directory};
         return -1;
     }
+    if (created != nullptr) *created = made;
     return fd;
 }
 
@@ -129,7 +161,7 @@ bool File::open_for_reading(std::string_view path, BeforeWaiting& waiting, File&
     struct stat status;
     const int fd = open_identified(path, O_RDONLY, status, file.error_);
     if (fd < 0) return false;
-    file = File(fd, id_of(status), false);
+    file = File(fd, id_of(status), S_ISREG(status.st_mode), false);
     return true;
 }
 
@@ -139,10 +171,11 @@ bool File::open_for_reading(std::string_view path, BeforeWaiting& waiting, File&
 bool File::open_for_writing(std::string_view path, BeforeWaiting& waiting, File& file) {
     file = File();
     struct stat status;
-    int fd = open_identified(path, O_WRONLY | O_CREAT | O_NONBLOCK, status, file.error_);
+    bool created = false;
+    int fd = open_identified(path, O_WRONLY | O_NONBLOCK, status, file.error_, &created);
     if (fd < 0 && (file.error_.system_code == ENXIO || file.error_.system_code == EWOULDBLOCK)) {
         waiting.before_waiting();
-        fd = open_identified(path, O_WRONLY | O_CREAT, status, file.error_);
+        fd = open_identified(path, O_WRONLY, status, file.error_, &created);
     } else if (fd >= 0 && !S_ISREG(status.st_mode) && sys::make_blocking(fd) != 0) {
         // A pipe or a device written without waiting would fail when full.
         file.error_ = {static_cast<std::uint32_t>(errno)};
@@ -150,13 +183,61 @@ bool File::open_for_writing(std::string_view path, BeforeWaiting& waiting, File&
         return false;
     }
     if (fd < 0) return false;
-    file = File(fd, id_of(status), S_ISREG(status.st_mode) && status.st_size != 0);
+    file = File(fd, id_of(status), S_ISREG(status.st_mode), created);
     return true;
+}
+
+bool File::refuse_output(std::string_view path, FileError::Refusal refusal) {
+    const bool take_back = created_;
+    refuse(refusal);
+    if (take_back) sys::unlink(path.data());
+    return false;
 }
 
 bool File::truncate() {
     if (!holds_bytes_ || sys::ftruncate(fd_of(handle_), 0) == 0) return true;
     return give_up({static_cast<std::uint32_t>(errno)});
+}
+
+CommandLine command_line(int argc, char** argv) { return {argc, argv}; }
+
+namespace {
+
+// What a stop writes out; a signal handler has no other way to reach it.
+void (*write_out_at_stop)() = nullptr;
+
+extern "C" void stop_run(int signal_number) {
+    // A pipe or a terminal whose reader has stopped reading must not hold
+    // the stop up: what does not fit now is not written.
+    struct stat status;
+    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+    const bool wait_free = flags >= 0 && ::fstat(STDOUT_FILENO, &status) == 0 &&
+                           !S_ISREG(status.st_mode) &&
+                           ::fcntl(STDOUT_FILENO, F_SETFL, flags | O_NONBLOCK) == 0;
+    write_out_at_stop();
+    if (wait_free) ::fcntl(STDOUT_FILENO, F_SETFL, flags);
+    // Pending until the handler returns, then it ends the run as it would
+    // have without one.
+    ::signal(signal_number, SIG_DFL);
+    ::raise(signal_number);
+}
+
+}  // namespace
+
+void on_stop(void (*write_out)()) {
+    write_out_at_stop = write_out;
+    constexpr int stops[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction action = {};
+    action.sa_handler = stop_run;
+    sigemptyset(&action.sa_mask);
+    for (const int stop : stops) sigaddset(&action.sa_mask, stop);
+    for (const int stop : stops) {
+        struct sigaction before;
+        // A stop ignored from the start (nohup, a background job) stays so.
+        if (::sigaction(stop, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+            ::sigaction(stop, &action, nullptr);
+        }
+    }
 }
 
 void prepare_process() {

@@ -51,6 +51,10 @@ bool from_code_page(std::string_view path, std::wstring& wide, FileError& error)
         error = {0, FileError::Refusal::name_outside_code_page, code_page};
         return false;
     }
+    if (static_cast<std::size_t>(wide_length) > longest_path) {
+        error = {ERROR_FILENAME_EXCED_RANGE};
+        return false;
+    }
     wide.assign(static_cast<std::size_t>(wide_length), L'\0');
     ::MultiByteToWideChar(CP_ACP, 0, path.data(), length, wide.data(), wide_length);
     // A code page other than UTF-8 may map a byte to a character that maps
@@ -84,7 +88,10 @@ bool wide_path(std::string_view path, std::wstring& name, FileError& error) {
         error = {0, FileError::Refusal::nul_in_name};
         return false;
     }
-    if (path.empty() || path.size() > longest_path) {
+    // The longest path counts UTF-16 units, and no code page takes more
+    // than three bytes for one: a longer name is too long before it is
+    // converted, however large.
+    if (path.empty() || path.size() > 3 * longest_path) {
         error = {path.empty() ? DWORD{ERROR_PATH_NOT_FOUND} : DWORD{ERROR_FILENAME_EXCED_RANGE}};
         return false;
     }
@@ -122,7 +129,8 @@ struct Identity {
     FileId id;
     bool is_disk_file = false;
     bool is_directory = false;
-    bool holds_bytes = false;
+    bool created = false;
+    bool known = false;  // by its attributes alone, when it could not be opened
 };
 
 // Disk files are known by volume serial number and file index. Devices and
@@ -136,13 +144,16 @@ bool identify(HANDLE handle, Identity& identity) {
     }
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(handle, &info)) return false;
+    const std::uint64_t written = (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                  info.ftLastWriteTime.dwLowDateTime;
     identity.id = {info.dwVolumeSerialNumber,
-                   (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+                   (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
+                   (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
+                   static_cast<std::int64_t>(written * 100)};  // counted in 100 ns
     identity.is_disk_file = true;
     // CreateFile already refuses a directory unless asked for backup
     // semantics; the attribute is checked too, whatever the file system.
     identity.is_directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    identity.holds_bytes = info.nFileSizeHigh != 0 || info.nFileSizeLow != 0;
     return true;
 }
 
@@ -163,11 +174,24 @@ HANDLE open_identified(std::string_view path, DWORD access, DWORD disposition,
     constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     const HANDLE handle = ::CreateFileW(name.c_str(), access, share_all, nullptr, disposition,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    identity.created = disposition == OPEN_ALWAYS && handle != INVALID_HANDLE_VALUE &&
+                       ::GetLastError() != ERROR_ALREADY_EXISTS;
     if (handle == INVALID_HANDLE_VALUE) {
         error = last_system_error();
         // Windows refuses a directory as access denied; say what it is.
         if (error.system_code == ERROR_ACCESS_DENIED && is_directory(name)) {
             error = {0, FileError::Refusal::directory};
+        }
+        // A file another program holds, as a shell holds the file it sends
+        // a program's output to, is still known by its attributes.
+        if (error.system_code == ERROR_SHARING_VIOLATION) {
+            const HANDLE known = ::CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all,
+                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                               nullptr);
+            if (known != INVALID_HANDLE_VALUE) {
+                identity.known = identify(known, identity);
+                ::CloseHandle(known);
+            }
         }
         return handle;
     }
@@ -175,6 +199,7 @@ HANDLE open_identified(std::string_view path, DWORD access, DWORD disposition,
         error = identity.is_directory ? FileError{0, FileError::Refusal::directory}
                                       : last_system_error();
         ::CloseHandle(handle);
+        if (identity.created) ::DeleteFileW(name.c_str());
         return INVALID_HANDLE_VALUE;
     }
     return handle;
@@ -282,7 +307,7 @@ bool File::open_for_reading(std::string_view path, BeforeWaiting&, File& file) {
     Identity identity;
     const HANDLE handle = open_identified(path, GENERIC_READ, OPEN_EXISTING, identity, file.error_);
     if (handle == INVALID_HANDLE_VALUE) return false;
-    file = File(reinterpret_cast<std::intptr_t>(handle), identity.id, false);
+    file = File(reinterpret_cast<std::intptr_t>(handle), identity.id, identity.is_disk_file, false);
     return true;
 }
 
@@ -292,15 +317,99 @@ bool File::open_for_writing(std::string_view path, BeforeWaiting&, File& file) {
     // it is known not to be a guarded one.
     Identity identity;
     const HANDLE handle = open_identified(path, GENERIC_WRITE, OPEN_ALWAYS, identity, file.error_);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    file = File(reinterpret_cast<std::intptr_t>(handle), identity.id, identity.holds_bytes);
+    if (handle == INVALID_HANDLE_VALUE) {
+        file.id_ = identity.id;
+        file.identified_ = identity.known;
+        return false;
+    }
+    file = File(reinterpret_cast<std::intptr_t>(handle), identity.id, identity.is_disk_file,
+                identity.created);
     return true;
+}
+
+bool File::refuse_output(std::string_view path, FileError::Refusal refusal) {
+    const bool take_back = created_;
+    refuse(refusal);
+    std::wstring name;
+    FileError ignored;
+    if (take_back && wide_path(path, name, ignored)) ::DeleteFileW(name.c_str());
+    return false;
 }
 
 bool File::truncate() {
     // The handle stands at offset 0, so this empties the file.
     if (!holds_bytes_ || ::SetEndOfFile(handle_of(handle_))) return true;
     return give_up(last_system_error());
+}
+
+namespace {
+
+// `wide` in the ANSI code page at `into`, which has room for `room` bytes:
+// exactly, as a name in a form must convert back, or with '?' for what the
+// code page lacks, and `inexact` set. Returns the count of bytes.
+int to_code_page(std::wstring_view wide, char* into, int room, bool& inexact) {
+    inexact = false;
+    if (wide.empty()) return 0;
+    const int length = static_cast<int>(wide.size());
+    const bool utf8 = ::GetACP() == CP_UTF8;
+    BOOL defaulted = FALSE;
+    // UTF-8 has every character but a lone surrogate; another code page
+    // would stand one of its own in for a character it lacks.
+    int size = ::WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS,
+                                     wide.data(), length, into, room, nullptr,
+                                     utf8 ? nullptr : &defaulted);
+    if (size <= 0) {
+        inexact = true;
+        return std::max(::WideCharToMultiByte(CP_ACP, 0, wide.data(), length, into, room, nullptr,
+                                              nullptr),
+                        0);
+    }
+    // And back, as the name is converted when it is opened.
+    static wchar_t back[longest_path + 1];
+    inexact = defaulted ||
+              ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, into, size, back,
+                                    static_cast<int>(std::size(back))) != length ||
+              wide.compare(0, wide.size(), back, wide.size()) != 0;
+    return size;
+}
+
+}  // namespace
+
+CommandLine command_line(int argc, wchar_t** argv) {
+    // The command line holds at most 32,767 units, each at most three
+    // bytes in any code page, and every argument takes a unit more.
+    static char bytes[4 * (longest_path + 1)];
+    static const char* arguments[longest_path + 1];
+    static bool inexact[longest_path + 1];
+    const int count = std::min(argc, static_cast<int>(std::size(arguments)));
+    std::size_t used = 0;
+    for (int index = 0; index < count; ++index) {
+        char* at = bytes + used;
+        const int room = static_cast<int>(sizeof bytes - used - 1);
+        const int size = to_code_page(argv[index], at, room, inexact[index]);
+        at[size] = '\0';
+        arguments[index] = at;
+        used += static_cast<std::size_t>(size) + 1;
+    }
+    return {count, arguments, inexact, ::GetACP()};
+}
+
+namespace {
+
+// What a stop writes out; the console's handler has no other way to reach
+// it.
+void (*write_out_at_stop)() = nullptr;
+
+BOOL WINAPI stop_run(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) write_out_at_stop();
+    return FALSE;  // the next handler, at last the system's, ends the run
+}
+
+}  // namespace
+
+void on_stop(void (*write_out)()) {
+    write_out_at_stop = write_out;
+    ::SetConsoleCtrlHandler(stop_run, TRUE);
 }
 
 void prepare_process() {

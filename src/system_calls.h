@@ -26,6 +26,7 @@ int fstat(int fd, struct stat* status);
 // fcntl(F_SETFL): the descriptor's status flags without O_NONBLOCK.
 int make_blocking(int fd);
 int ftruncate(int fd, off_t length);
+int unlink(const char* path);
 int isatty(int fd);
 
 }  // namespace kerfline::sys

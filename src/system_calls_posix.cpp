@@ -16,6 +16,7 @@ int make_blocking(int fd) {
     return flags < 0 ? -1 : ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 }
 int ftruncate(int fd, off_t length) { return ::ftruncate(fd, length); }
+int unlink(const char* path) { return ::unlink(path); }
 int isatty(int fd) { return ::isatty(fd); }
 
 }  // namespace kerfline::sys

@@ -6,12 +6,16 @@
 #include <cerrno>
 #include <cstring>
 #include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 #include "model.h"
@@ -35,6 +39,30 @@ const std::string usage_text =
     "    form\x81\x46\x8f\x6f\x97\xcd\x82\xb7\x82\xe9\x83\x74\x83\x40\x83\x43\x83\x8b\x96\xbc\n"
     "    form\x81\x46\x82\x50\x81\x69\x8f\x6f\x97\xcd\x82\xb7\x82\xe9\x81\x6a\x81\x40\x82\x4f"
     "\x81\x69\x8f\x6f\x97\xcd\x82\xb5\x82\xc8\x82\xa2\x81\x6a\n";
+
+// Whether this test may mount file systems of its own: as root, in a mount
+// namespace of its own, where they vanish with the test's process.
+bool own_mount_namespace() {
+    static const bool own = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+                            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return own;
+}
+
+// A file system mounted for the length of a test.
+class Mount {
+public:
+    Mount(const char* type, const fs::path& at, const std::string& options = "") : at_(at) {
+        if (::mount(type, at.c_str(), type, 0, options.c_str()) != 0) {
+            ADD_FAILURE() << "mount " << type << " on " << at << ": " << std::strerror(errno);
+        }
+    }
+    ~Mount() { ::umount2(at_.c_str(), MNT_DETACH); }
+    Mount(const Mount&) = delete;
+    Mount& operator=(const Mount&) = delete;
+
+private:
+    fs::path at_;
+};
 
 class Split : public ::testing::Test {
 protected:
@@ -67,6 +95,27 @@ protected:
         files["form"] = form;
         files["input"] = input;
         EXPECT_EQ(folder.files(), files);
+    }
+
+    // Runs `command_line` (the tool's arguments, then redirects) through
+    // Wine's shell, and reads back the report and the reasons that the
+    // redirects send to "log" and "errors".
+    ToolRun run_in_windows_shell(const std::string& command_line) {
+        ToolOptions options;
+        options.command = tool_command();
+        const std::string program = windows_path(options.command.back());
+        options.command.back() = "cmd";
+        options.command.insert(options.command.end(), {"/c", program + " " + command_line});
+        ToolRun result = run_tool(folder.path(), {}, options);
+        result.console = from_text_mode(folder.read("log"));
+        result.errors = from_text_mode(folder.read("errors"));
+        fs::remove(folder.path() / "log");
+        fs::remove(folder.path() / "errors");
+        return result;
+    }
+    static std::string from_text_mode(std::string text) {
+        std::erase(text, '\r');
+        return text;
     }
 
     // Standard error's line for a failure.
@@ -323,48 +372,129 @@ TEST_F(Split, NeverWritesOverItsInputHoweverNamed) {
     folder.write("form", "M\nout\n1\n");
     EXPECT_EQ(run({"form", "form"}).status, 0);
     EXPECT_EQ(folder.read("out"), "M\n");
+
+    // An overlay mount shows a file of the folder beneath it on a device of
+    // its own, with the same index and the same size and time: named
+    // beneath it, the input, or the log appended to through it, is the same
+    // file. Strangers that share only an index on two file systems are not.
+    if (testing_windows_build() || !own_mount_namespace()) return;
+    for (const char* name : {"lower", "upper", "work", "merged", "one", "two"}) {
+        fs::create_directory(folder.path() / name);
+    }
+    folder.write("lower/input", input);
+    folder.write("lower/log", "old\n");
+    const std::string lower = (folder.path() / "lower").string();
+    const Mount overlay("overlay", folder.path() / "merged",
+                        "lowerdir=" + lower + ",upperdir=" + (folder.path() / "upper").string() +
+                            ",workdir=" + (folder.path() / "work").string());
+    const Mount one("tmpfs", folder.path() / "one");
+    const Mount two("tmpfs", folder.path() / "two");
+    folder.write("one/input", "a\nM\n");
+    folder.write("two/twin", "b\nM\n");
+    fs::last_write_time(folder.path() / "two/twin",
+                        fs::last_write_time(folder.path() / "one/input") - std::chrono::seconds(1));
+    struct stat one_input;
+    struct stat twin;
+    ASSERT_TRUE(::stat((folder.path() / "one/input").c_str(), &one_input) == 0 &&
+                ::stat((folder.path() / "two/twin").c_str(), &twin) == 0);
+    ToolOptions appended;
+    appended.report_to = ReportTo::file_appended;
+    appended.report_file = folder.path() / "merged/log";
+    for (const auto& [input_name, output, options, why] :
+         std::vector<std::tuple<std::string, std::string, ToolOptions, std::string>>{
+             {"merged/input", lower + "/input", {}, "the output is the input file"},
+             {"input", lower + "/log", appended, "the output is the file the report goes to"},
+             {"one/input", (folder.path() / "two/twin").string(), {}, ""}}) {
+        SCOPED_TRACE(output);
+        folder.write("form", "M\n" + output + "\n1\n");
+        const ToolRun result = run({"form", input_name}, options);
+        const std::string report =
+            banner_text + opened_text("form") + opened_text(input_name) + block_text(0, "M", output, 1);
+        if (why.empty()) {
+            EXPECT_EQ(one_input.st_ino, twin.st_ino) << "no strangers to try";
+            EXPECT_EQ(result.console, report + opened_text(output));
+            EXPECT_EQ(result.status, 0);
+            EXPECT_EQ(folder.read("two/twin"), "a\nM\n");
+            continue;
+        }
+        EXPECT_EQ(result.console, (options.report_file.empty() ? "" : "old\n") + report +
+                                      cannot_open_text(output));
+        EXPECT_EQ(result.errors, reason(output, why));
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(folder.read("lower/input"), input);
+        EXPECT_EQ(folder.read("lower/log"), "old\n");
+    }
 }
 
 // Standard output and error sent to files are guarded like the form and the
 // input, however an output names them: the section and the report would
-// share one file. A pipe is no file, and takes a section.
+// share one file. A pipe is no file, and takes a section, after the report
+// of its record.
 TEST_F(Split, NeverWritesOverItsReportOrItsReasons) {
-    if (testing_windows_build()) {
-        GTEST_SKIP() << "Wine cannot tell the identity of a standard handle made from a Linux file "
-                        "(GetFileInformationByHandle fails on it), so nothing can guard it there";
-    }
     folder.write("input", "a\nM\n");
-    ToolOptions to_files;
-    to_files.report_to = ReportTo::file;
-    to_files.report_file = folder.path() / "log";
-    for (const std::string name : {"log", "/dev/stdout"}) {
-        folder.write("form", "M\n" + name + "\n1\n");
-        const ToolRun result = run({"form", "input"}, to_files);
-        EXPECT_EQ(result.console, preamble() + block_text(0, "M", name, 1) + cannot_open_text(name));
-        EXPECT_EQ(result.errors, reason(name, "the output is the file the report goes to"));
+    // Each row: the form and the input named on the command line, the form's
+    // output, and the reason. Standard output goes to "log", standard error
+    // to "errors".
+    struct Row {
+        std::string form;
+        std::string input;
+        std::string output;
+        std::string why;
+    };
+    const std::vector<Row> rows = {
+        {"form", "input", "log", "the output is the file the report goes to"},
+        {"form", "input", "errors", "the output is the file standard error goes to"},
+        {"form", "input", "input", "the output is the input file"},  // a fourth file guarded
+        {"log", "input", "", "the report goes to this file"},
+        {"form", "log", "", "the report goes to this file"},
+        {"errors", "input", "", "standard error goes to this file"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.form + " " + row.input + " " + row.output);
+        const std::string form = "M\n" + row.output + "\n1\n";
+        folder.write("form", form);
+        std::string console = banner_text;
+        std::string refused = row.form;
+        if (row.output.empty()) {
+            if (row.form == "form") console += opened_text("form");
+            refused = row.form == "form" ? row.input : row.form;
+        } else {
+            console = preamble() + block_text(0, "M", row.output, 1);
+            refused = row.output;
+        }
+        console += cannot_open_text(refused);
+        ToolRun result;
+        if (testing_windows_build()) {
+            // Wine's own shell makes the redirects Windows files, with an
+            // identity; one made by the Linux shell has none there.
+            result = run_in_windows_shell(row.form + " " + row.input + " > log 2> errors");
+        } else {
+            ToolOptions to_files;
+            to_files.report_to = ReportTo::file;
+            to_files.report_file = folder.path() / "log";
+            to_files.errors_file = folder.path() / "errors";
+            result = run({row.form, row.input}, to_files);
+        }
+        EXPECT_EQ(result.console, console);
+        EXPECT_EQ(result.errors, reason(refused, row.why));
         EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(folder.read("input"), "a\nM\n");
+        EXPECT_EQ(folder.read("form"), form);
     }
-    // Nor is it read, as the form or the input: the run would read its own
-    // report back.
-    folder.write("form", "M\nout\n1\n");
-    ToolRun result = run({"log", "input"}, to_files);
-    EXPECT_EQ(result.console, banner_text + cannot_open_text("log"));
-    EXPECT_EQ(result.errors, reason("log", "the report goes to this file"));
-    result = run({"form", "log"}, to_files);
-    EXPECT_EQ(result.console, banner_text + opened_text("form") + cannot_open_text("log"));
-    EXPECT_EQ(result.status, 1);
-    to_files.errors_file = folder.path() / "errors";
-    folder.write("form", "M\nerrors\n1\n");
-    result = run({"form", "input"}, to_files);
-    EXPECT_EQ(result.errors, reason("errors", "the output is the file standard error goes to"));
-    Files files = folder.files();
-    files.erase("log");
-    files.erase("errors");
-    EXPECT_EQ(files, (Files{{"form", "M\nerrors\n1\n"}, {"input", "a\nM\n"}}));
+    if (testing_windows_build()) return;
+    ToolOptions to_log;
+    to_log.report_to = ReportTo::file;
+    to_log.report_file = folder.path() / "log";
     folder.write("form", "M\n/dev/stdout\n1\n");
+    ToolRun result = run({"form", "input"}, to_log);
+    EXPECT_EQ(result.errors, reason("/dev/stdout", "the output is the file the report goes to"));
+    folder.write("form", "M0\n/dev/stdout\n1\nM1\n/dev/stdout\n1\n");
+    folder.write("input", "s0\nM0\ns1\nM1\n");
     result = run({"form", "input"});
-    EXPECT_EQ(result.console, preamble() + block_text(0, "M", "/dev/stdout", 1) +
-                                  opened_text("/dev/stdout") + "a\nM\n");
+    EXPECT_EQ(result.console, preamble() + block_text(0, "M0", "/dev/stdout", 1) +
+                                  opened_text("/dev/stdout") + "s0\nM0\n" +
+                                  block_text(1, "M1", "/dev/stdout", 1) +
+                                  opened_text("/dev/stdout") + "s1\nM1\n");
     EXPECT_EQ(result.status, 0);
 }
 
@@ -548,6 +678,16 @@ TEST_F(Split, ClosedStandardStreamsNameNoFile) {
         result = run({"form", "/dev/stdin"}, no_input);
         EXPECT_EQ(result.console, banner_text + cannot_open_text("form"));
         EXPECT_EQ(result.errors, reason("form", std::strerror(EMFILE)));
+        // An output that cannot leave descriptor 0 takes back the file it
+        // created.
+        folder.write("form", "M\nout\n1\n");
+        folder.write("input", "a\nM\n");
+        no_input.open_file_limit = 5;
+        result = run({"form", "input"}, no_input);
+        EXPECT_EQ(result.console, preamble() + block_text(0, "M", "out", 1) + cannot_open_text("out"));
+        EXPECT_EQ(result.errors, reason("out", std::strerror(EMFILE)));
+        EXPECT_EQ(folder.files(), (Files{{"form", "M\nout\n1\n"}, {"input", "a\nM\n"}}));
+        folder.write("form", "M\n/dev/stdout\n1\n");
     }
     // Nor may the report, with its own stream closed, land in an output.
     folder.write("input", "a\nM\n");
@@ -558,8 +698,9 @@ TEST_F(Split, ClosedStandardStreamsNameNoFile) {
 }
 
 // A log follows the run: while the tool waits, for the input, the form or
-// an output that is a FIFO without a reader, the log already holds the
-// report of every record it has begun, not only when the run ends.
+// an output that is a FIFO, with or without a reader, the log already holds
+// the report of every record it has begun, not only when the run ends; and
+// so it does when a stop from outside ends the run.
 TEST_F(Split, RedirectedReportKeepsUpWhateverTheToolWaitsFor) {
     if (testing_windows_build()) {
         GTEST_SKIP() << "Wine reads a Linux FIFO as a disk file, waiting to fill the whole buffer; "
@@ -571,24 +712,28 @@ TEST_F(Split, RedirectedReportKeepsUpWhateverTheToolWaitsFor) {
     to_log.report_file = logs.path() / "log";
     // The FIFO `fifo` gets `before` from a second thread (or, when the tool
     // writes to it, nothing) and holds the rest back until the log reads
-    // `waiting`; the tool's writes to it are read back into `written`.
+    // `waiting`; the tool's writes to it are read back into `written`. A
+    // reader that comes first opens the FIFO before the run, and reads
+    // nothing until then.
+    enum class OtherEnd { writer, reader, reader_first };
     struct Stall {
         std::string fifo;
-        bool tool_writes;
+        OtherEnd other_end;
         std::string before;
         std::string after;
         std::string waiting;
     };
     auto run_stalled = [&](const Stall& stall, std::string& written) {
         fs::remove(folder.path() / stall.fifo);
-        ::mkfifo((folder.path() / stall.fifo).c_str(), 0666);
+        const std::string fifo = (folder.path() / stall.fifo).string();
+        ::mkfifo(fifo.c_str(), 0666);
+        int fd = stall.other_end == OtherEnd::reader_first ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK)
+                                                           : -1;
         bool seen_while_waiting = false;
         std::thread other_end([&] {
             using std::chrono::steady_clock;
             const auto deadline = steady_clock::now() + std::chrono::seconds(60);
-            const std::string fifo = (folder.path() / stall.fifo).string();
-            int fd = -1;
-            while (!stall.tool_writes && fd < 0 && steady_clock::now() < deadline) {
+            while (stall.other_end == OtherEnd::writer && fd < 0 && steady_clock::now() < deadline) {
                 fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
                 if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
@@ -597,12 +742,13 @@ TEST_F(Split, RedirectedReportKeepsUpWhateverTheToolWaitsFor) {
                 seen_while_waiting = logs.read("log") == stall.waiting;
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
-            if (stall.tool_writes) {
-                fd = ::open(fifo.c_str(), O_RDONLY);
-                char bytes[256];
-                for (ssize_t n; (n = ::read(fd, bytes, sizeof bytes)) > 0;) written.append(bytes, n);
-            } else {
+            if (stall.other_end == OtherEnd::writer) {
                 ::write(fd, stall.after.data(), stall.after.size());
+            } else {
+                if (fd < 0) fd = ::open(fifo.c_str(), O_RDONLY);
+                ::fcntl(fd, F_SETFL, 0);
+                char bytes[4096];
+                for (ssize_t n; (n = ::read(fd, bytes, sizeof bytes)) > 0;) written.append(bytes, n);
             }
             ::close(fd);
         });
@@ -615,21 +761,77 @@ TEST_F(Split, RedirectedReportKeepsUpWhateverTheToolWaitsFor) {
     const std::string first_records = preamble() + block_text(0, "A", "one", 1) + opened_text("one");
     std::string written;
     folder.write("form", "A\none\n1\nB\ntwo\n1\n");
-    run_stalled({"input", false, "a\nA\nb\n", "B\n",
+    run_stalled({"input", OtherEnd::writer, "a\nA\nb\n", "B\n",
                  first_records + block_text(1, "B", "two", 1) + opened_text("two")},
                 written);
     // The second record's section is in the input's buffer already, so only
     // a read of the form would write out its block.
     folder.write("input", "a\nA\nb\nB\n");
-    run_stalled({"form", false, "A\none\n1\nB\nskipped\n0\n", "C\nthree\n2\n",
+    run_stalled({"form", OtherEnd::writer, "A\none\n1\nB\nskipped\n0\n", "C\nthree\n2\n",
                  first_records + block_text(1, "B", "skipped", 0)},
                 written);
     EXPECT_EQ(folder.read("one"), "a\nA\n");
     EXPECT_FALSE(fs::exists(folder.path() / "skipped"));
     EXPECT_EQ(folder.read("three"), "");
     folder.write("form", "A\none\n1\nB\nfifo\n1\n");
-    run_stalled({"fifo", true, "", "", first_records + block_text(1, "B", "fifo", 1)}, written);
+    run_stalled({"fifo", OtherEnd::reader, "", "", first_records + block_text(1, "B", "fifo", 1)},
+                written);
     EXPECT_EQ(written, "b\nB\n");
+    // Many records read at once, and a FIFO that takes a section larger than
+    // it holds only when the log has every record's report.
+    std::string form;
+    std::string input;
+    for (int i = 0; i < 500; ++i) {
+        form += "M\nout" + std::to_string(i) + "\n1\n";
+        input += "M\n";
+    }
+    const std::string section(256 * 1024, 'x');
+    form += "M\nfifo\n1\n";
+    input += section + "\nM\n";
+    folder.write("form", form);
+    folder.write("input", input);
+    written.clear();
+    run_stalled({"fifo", OtherEnd::reader_first, "", "", model_run(form, input).console}, written);
+    EXPECT_EQ(written, section + "\nM\n");
+
+    // Stopped from outside, the run ends as that signal ends a program, and
+    // the log holds the whole messages of the report so far: the block of
+    // every output on disk.
+    form.clear();
+    input.clear();
+    for (int i = 0; i < 20000; ++i) {
+        form += "M\nout" + std::to_string(i) + "\n1\n";
+        input += "line\nM\n";
+    }
+    folder.write("form", form);
+    folder.write("input", input);
+    const std::string whole = model_run(form, input).console;
+    for (const int stop : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE("signal " + std::to_string(stop));
+        for (const auto& entry : fs::directory_iterator(folder.path())) {
+            if (entry.path().filename().string().starts_with("out")) fs::remove(entry.path());
+        }
+        to_log.while_running = [&](int pid) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (!fs::exists(folder.path() / "out100") && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+            ::kill(pid, stop);
+        };
+        const ToolRun result = run_tool(folder.path(), {"form", "input"}, to_log);
+        EXPECT_EQ(result.stopped_by, stop);
+        const std::string log = logs.read("log");
+        // What the log lacks begins a message: a block, or an output's open.
+        ASSERT_TRUE(whole.starts_with(log)) << log.substr(log.size() - std::min<std::size_t>(log.size(), 200));
+        const std::string rest = whole.substr(log.size());
+        EXPECT_TRUE(rest.empty() || rest.starts_with("#####") || rest.starts_with("out")) << rest.substr(0, 40);
+        const auto outputs = std::count_if(
+            fs::directory_iterator(folder.path()), fs::directory_iterator(),
+            [](const fs::directory_entry& entry) { return entry.path().filename().string().starts_with("out"); });
+        ASSERT_GT(outputs, 0);
+        const std::string last = "out" + std::to_string(outputs - 1);
+        EXPECT_NE(log.find(block_text(outputs - 1, "M", last, 1)), std::string::npos) << last;
+    }
 }
 
 TEST_F(Split, UTF8TerminalReadsTheTextsInUTF8) {
@@ -733,20 +935,69 @@ TEST_F(WindowsSplit, NamesTheCodePageCannotHoldAreRefused) {
     result = run({"missing", "input"}, code_page_932);
     EXPECT_TRUE(result.errors.starts_with("kerfline: missing: ")) << result.errors;
     EXPECT_FALSE(result.errors.ends_with("\x81\x42\n")) << result.errors;
+
+    // So are arguments, before anything is opened: converted as the C
+    // runtime converts them, with the code page's best fit, "plan-ß.form"
+    // would read "plan-s.form", and a run meant to skip keep.txt write it.
+    folder.write("plan-ß.form", "END\nkeep.txt\n0\n");
+    folder.write("plan-s.form", "END\nkeep.txt\n1\n");
+    folder.write("keep.txt", "precious\n");
+    folder.write("in.txt", "a\nEND\n");
+    for (const auto& [form, input, shown] :
+         std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"plan-ß.form", "in.txt", "plan-?.form"},
+             {"plan-s.form", "café.txt", "caf?.txt"},
+             {"plan-s.form", "rep¥2024.txt", "rep?2024.txt"}}) {
+        result = run({form, input}, code_page_932);
+        EXPECT_EQ(result.console, banner_text + cannot_open_text(shown));
+        EXPECT_EQ(result.errors, reason(shown, "the name is not text in code page 932"));
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(folder.read("keep.txt"), "precious\n");
+    }
+}
+
+// Names the code page holds are taken as they are, arguments and names in
+// a form alike: kanji, one whose second byte is a backslash (表, 95 5C),
+// half-width kana.
+TEST_F(WindowsSplit, NamesInTheCodePageAreTaken) {
+    const std::string form = "END\n\x95\x5c\x8e\xa6.txt\n1\nEND2\n\xb1\xb2.txt\n1\n";
+    folder.write("表.form", form);
+    folder.write("ｱ.in", "a\nEND\nb\nEND2\n");
+    const ToolRun result = run({"表.form", "ｱ.in"}, {ReportTo::pipe, {{"LC_ALL", "ja_JP.UTF-8"}}});
+    EXPECT_EQ(result.console, banner_text + opened_text("\x95\x5c.form") + opened_text("\xb1.in") +
+                                  block_text(0, "END", "\x95\x5c\x8e\xa6.txt", 1) +
+                                  opened_text("\x95\x5c\x8e\xa6.txt") +
+                                  block_text(1, "END2", "\xb1\xb2.txt", 1) + opened_text("\xb1\xb2.txt"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(folder.files(), (Files{{"表.form", form},
+                                     {"ｱ.in", "a\nEND\nb\nEND2\n"},
+                                     {"表示.txt", "a\nEND\n"},
+                                     {"ｱｲ.txt", "b\nEND2\n"}}));
 }
 
 // The longest path counts once the name is made absolute and marked \\?\:
-// past it, the system would open a name cut short, another file.
+// past it, the system would open a name cut short, another file. It counts
+// UTF-16 units, not bytes: 16,448 kanji are 32,896 bytes in code page 932,
+// and within it.
 TEST_F(WindowsSplit, NamesPastTheLongestPathAreRefused) {
     const std::string name(32765, 'w');
     const std::string form = "M\n" + name + "\n1\n";
     folder.write("form", form);
     folder.write("input", "a\nM\n");
-    const ToolRun result = run({"form", "input"});
+    ToolRun result = run({"form", "input"});
     EXPECT_EQ(result.console, preamble() + block_text(0, "M", name, 1) + cannot_open_text(name));
     EXPECT_EQ(result.errors, reason(name, "File name is too long"));
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(folder.files(), (Files{{"form", form}, {"input", "a\nM\n"}}));
+
+    std::string kanji = "missing\\";
+    for (int i = 0; i < 16440; ++i) kanji += "\x95\x5c";
+    folder.write("form", "M\n" + kanji + "\n1\n");
+    result = run({"form", "input"}, {ReportTo::pipe, {{"LC_ALL", "ja_JP.UTF-8"}}});
+    folder.write("form", "M\nmissing\\x\n1\n");
+    const ToolRun missing = run({"form", "input"}, {ReportTo::pipe, {{"LC_ALL", "ja_JP.UTF-8"}}});
+    const std::string not_found = missing.errors.substr(missing.errors.rfind(": "));
+    EXPECT_TRUE(result.errors.ends_with(not_found)) << not_found;
 }
 
 TEST_F(WindowsSplit, SameFileInAnotherSpellingIsRefused) {

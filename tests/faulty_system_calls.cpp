@@ -139,6 +139,10 @@ int ftruncate(int fd, off_t length) {
     return ::ftruncate(fd, length);
 }
 
+// Only reached when an open that created its file fails after all: a
+// fault the walk plants, never a call it makes fail.
+int unlink(const char* path) { return ::unlink(path); }
+
 int isatty(int fd) {
     if (world.recording && fd == STDOUT_FILENO) return world.console_is_terminal ? 1 : 0;
     return ::isatty(fd);

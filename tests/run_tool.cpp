@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -91,7 +92,7 @@ void drain(std::vector<std::pair<int, std::string*>> streams) {
 
 ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& arguments,
                  const ToolOptions& options) {
-    std::vector<std::string> words = tool_command();
+    std::vector<std::string> words = options.command.empty() ? tool_command() : options.command;
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
@@ -119,9 +120,10 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
         ::tcsetattr(child_out, TCSANOW, &mode);
         out_pipe[0] = master;
         out_pipe[1] = child_out;
-    } else if (options.report_to == ReportTo::file) {
-        child_out = ::open(options.report_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                           0666);
+    } else if (options.report_to == ReportTo::file || options.report_to == ReportTo::file_appended) {
+        const int keep_or_empty = options.report_to == ReportTo::file ? O_TRUNC : O_APPEND;
+        child_out = ::open(options.report_file.c_str(),
+                           O_WRONLY | O_CREAT | keep_or_empty | O_CLOEXEC, 0666);
         check(child_out >= 0, "console file");
         out_pipe[0] = -1;
         out_pipe[1] = child_out;
@@ -141,6 +143,12 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
         if (options.report_to == ReportTo::closed) ::close(STDOUT_FILENO);
         if (options.input_closed) ::close(STDIN_FILENO);
         ::dup2(err_pipe[1], STDERR_FILENO);
+        // As a shell starts a command in the foreground, whatever the
+        // runner's own.
+        for (const int stop : {SIGINT, SIGTERM, SIGHUP}) ::signal(stop, SIG_DFL);
+        // Nothing but the three streams, whatever runs the tests leaves open:
+        // cases that count descriptors count on it.
+        ::close_range(3, ~0U, 0);
         for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
         if (options.address_space_limit != 0) {
             const rlimit limit{options.address_space_limit, options.address_space_limit};
@@ -161,6 +169,7 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
 
+    if (options.while_running) options.while_running(child);
     ToolRun run;
     std::vector<std::pair<int, std::string*>> streams;
     if (err_pipe[0] >= 0) streams.emplace_back(err_pipe[0], &run.errors);
@@ -172,12 +181,13 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
     rusage usage{};
     while (::wait4(child, &wait_status, 0, &usage) < 0) check(errno == EINTR, "wait");
     if (WIFEXITED(wait_status)) run.status = WEXITSTATUS(wait_status);
+    if (WIFSIGNALED(wait_status)) run.stopped_by = WTERMSIG(wait_status);
     run.max_rss_kib = usage.ru_maxrss;
     auto read_back = [](const fs::path& file) {
         std::ifstream in(file, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
-    if (options.report_to == ReportTo::file) run.console_bytes = read_back(options.report_file);
+    if (!options.report_file.empty()) run.console_bytes = read_back(options.report_file);
     if (!options.errors_file.empty()) run.errors = read_back(options.errors_file);
     run.console = run.console_bytes;
     if (testing_windows_build()) {

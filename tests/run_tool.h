@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,11 +20,12 @@ struct ToolRun {
     bool console_line_ends_native = true;  // every line end is the target's own
     std::string errors;   // standard error, its line ends given back as "\n"
     int status = -1;      // exit status, or -1 when the tool did not exit
+    int stopped_by = 0;   // the signal that ended it, if one did
     long max_rss_kib = 0;
 };
 
 // Where the report, standard output, goes.
-enum class ReportTo { pipe, pipe_closed_at_once, closed, terminal, file };
+enum class ReportTo { pipe, pipe_closed_at_once, closed, terminal, file, file_appended };
 
 struct ToolOptions {
     ReportTo report_to = ReportTo::pipe;
@@ -31,9 +33,13 @@ struct ToolOptions {
     std::size_t address_space_limit = 0;               // bytes, when not 0
     std::size_t file_size_limit = 0;                   // bytes, when not 0
     std::size_t open_file_limit = 0;                   // descriptors, when not 0
-    std::filesystem::path report_file;                 // for ReportTo::file
+    std::filesystem::path report_file;                 // for ReportTo::file...
     std::filesystem::path errors_file;                 // standard error, else a pipe
     bool input_closed = false;                         // else the runner's own
+    // Called with the tool's process id once it runs, before its standard
+    // streams are read: for runs that write little to pipes.
+    std::function<void(int pid)> while_running;
+    std::vector<std::string> command;  // what runs, instead of tool_command()
 };
 
 // Whether the tool under test is the Windows build, run under Wine
