@@ -47,6 +47,9 @@ void Console::put_past_buffer(std::string_view bytes) {
 
 void Console::message_done() {
     complete_size.store(pending_size_, std::memory_order_release);
+    // A stop that writes out the report beside the run (on Windows) ends
+    // it before the record whose message this is goes any further.
+    if (writer.load(std::memory_order_acquire) == stopped) wait_for_the_end();
     if (interactive_) flush();
 }
 

@@ -188,6 +188,8 @@ CommandLine command_line(int argc, char** argv);
 // `write_out` may do only what a signal handler may, and on Windows runs
 // beside the run, in a thread of its own.
 void on_stop(void (*write_out)());
+// Waits for a stop under way to end the run.
+[[noreturn]] void wait_for_the_end();
 
 enum class StandardStream { output, error };
 

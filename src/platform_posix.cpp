@@ -240,6 +240,10 @@ void on_stop(void (*write_out)()) {
     }
 }
 
+void wait_for_the_end() {
+    for (;;) ::pause();
+}
+
 void prepare_process() {
     std::signal(SIGPIPE, SIG_IGN);
     // Past a file-size limit a write fails with EFBIG, reported like any

@@ -412,6 +412,10 @@ void on_stop(void (*write_out)()) {
     ::SetConsoleCtrlHandler(stop_run, TRUE);
 }
 
+void wait_for_the_end() {
+    for (;;) ::Sleep(INFINITE);
+}
+
 void prepare_process() {
     // A standard output handle that was closed before the start could be
     // reused by the next file opened, and the report would land in it.
