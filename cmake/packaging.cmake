@@ -6,36 +6,81 @@ include(GNUInstallDirs)
 
 configure_file(doc/kerfline.1.in kerfline.1 @ONLY)
 
+set(KERFLINE_PACKAGE_MAINTAINER "The kerfline developers <kerfline@example.org>"
+  CACHE STRING "Maintainer named in the .deb and its changelog")
+
+# Sets out to the day CHANGELOG.md gives the release of project()'s version
+# ("## [1.2.3] - 2026-12-08"), written as Debian's changelog writes dates.
+function(kerfline_debian_changelog_date out)
+  file(STRINGS "${PROJECT_SOURCE_DIR}/CHANGELOG.md" heading
+    REGEX "^## \\[${PROJECT_VERSION}\\] - [0-9]+-[0-9]+-[0-9]+$")
+  if(NOT heading MATCHES "([0-9]+)-([0-9]+)-([0-9]+)$")
+    message(FATAL_ERROR "CHANGELOG.md has no heading \"## [${PROJECT_VERSION}] - YYYY-MM-DD\" "
+      "for the version project() sets; the package's changelog takes its date from there")
+  endif()
+  set(year ${CMAKE_MATCH_1})
+  math(EXPR month "${CMAKE_MATCH_2}")
+  set(day ${CMAKE_MATCH_3})
+  # Days since 1970-01-01, the year counted from March so that a leap day
+  # comes last; 1970-01-01 was a Thursday.
+  set(y ${year})
+  set(m ${month})
+  if(m LESS_EQUAL 2)
+    math(EXPR y "${y} - 1")
+    math(EXPR m "${m} + 12")
+  endif()
+  math(EXPR days "365 * ${y} + ${y} / 4 - ${y} / 100 + ${y} / 400")
+  math(EXPR days "${days} + (153 * (${m} - 3) + 2) / 5 + ${day} - 719469")
+  math(EXPR weekday "(${days} + 4) % 7")
+  math(EXPR month "${month} - 1")
+  set(weekdays Sun Mon Tue Wed Thu Fri Sat)
+  set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+  list(GET weekdays ${weekday} weekday_name)
+  list(GET months ${month} month_name)
+  set(${out} "${weekday_name}, ${day} ${month_name} ${year} 00:00:00 +0000" PARENT_SCOPE)
+endfunction()
+
 if(WIN32)
   # Flat, as the .zip is unpacked and used: kerfline.exe beside its documents.
   install(TARGETS kerfline RUNTIME DESTINATION .)
   install(FILES README.md LICENSE CHANGELOG.md DESTINATION .)
 else()
   # Laid out as Debian's policy asks, for the .deb and `cmake --install`
-  # alike: the manual page and the changelog compressed with gzip -9n (no
+  # alike: the manual page and the changelogs compressed with gzip -9n (no
   # name or time stamp inside, so the same sources give the same bytes), and
-  # the license in Debian's machine-readable copyright file. Built with the
-  # program, so that whatever built kerfline can install it.
+  # the license in Debian's machine-readable copyright file. A package whose
+  # version has no Debian revision is native, and its changelog.gz must be in
+  # Debian's format: one entry for project()'s version, dated as CHANGELOG.md
+  # dates its release; CHANGELOG.md goes beside it. Built with the program,
+  # so that whatever built kerfline can install it.
+  kerfline_debian_changelog_date(debian_date)
+  file(CONFIGURE OUTPUT changelog @ONLY CONTENT "\
+kerfline (@PROJECT_VERSION@) unstable; urgency=medium
+
+  * Release @PROJECT_VERSION@. What each release changed is in CHANGELOG.md.gz
+    beside this file.
+
+ -- @KERFLINE_PACKAGE_MAINTAINER@  @debian_date@
+")
   find_program(KERFLINE_GZIP gzip REQUIRED)
-  configure_file(CHANGELOG.md changelog COPYONLY)
+  configure_file(CHANGELOG.md CHANGELOG.md COPYONLY)
   add_custom_command(
-    OUTPUT kerfline.1.gz changelog.gz
-    COMMAND "${KERFLINE_GZIP}" -9nkf kerfline.1 changelog
+    OUTPUT kerfline.1.gz changelog.gz CHANGELOG.md.gz
+    COMMAND "${KERFLINE_GZIP}" -9nkf kerfline.1 changelog CHANGELOG.md
     DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/kerfline.1" "${CMAKE_CURRENT_BINARY_DIR}/changelog"
+            "${CMAKE_CURRENT_BINARY_DIR}/CHANGELOG.md"
     WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
     VERBATIM)
   add_custom_target(kerfline_compressed_documents
-    DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/kerfline.1.gz" "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz")
+    DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/kerfline.1.gz" "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz"
+            "${CMAKE_CURRENT_BINARY_DIR}/CHANGELOG.md.gz")
   add_dependencies(kerfline kerfline_compressed_documents)
 
   install(TARGETS kerfline RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES "${CMAKE_CURRENT_BINARY_DIR}/kerfline.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES README.md doc/copyright "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz"
-    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+    "${CMAKE_CURRENT_BINARY_DIR}/CHANGELOG.md.gz" DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
-
-set(KERFLINE_PACKAGE_MAINTAINER "The kerfline developers <kerfline@example.org>"
-  CACHE STRING "Maintainer named in the .deb")
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
