@@ -216,9 +216,14 @@ SearchMethod fastest_method() {
 
 }  // namespace
 
+SearchMethod default_search_method() {
+    static const SearchMethod fastest = fastest_method();
+    return fastest;
+}
+
 std::vector<SearchMethod> usable_search_methods() {
     using enum SearchMethod;
-    switch (fastest_method()) {
+    switch (default_search_method()) {
         case avx512: return {plain, sse2, avx2, avx512};
         case avx2: return {plain, sse2, avx2};
         case sse2: return {plain, sse2};
@@ -245,8 +250,7 @@ const char* find_line_start(const char* from, const char* end, std::string_view 
 }
 
 const char* find_line_start(const char* from, const char* end, std::string_view text) {
-    static const SearchMethod fastest = fastest_method();
-    return find_line_start(from, end, text, fastest);
+    return find_line_start(from, end, text, default_search_method());
 }
 
 }  // namespace kerfline

@@ -13,6 +13,9 @@ enum class SearchMethod { plain, sse2, avx2, avx512, neon };
 // The methods this processor runs, the fastest last.
 std::vector<SearchMethod> usable_search_methods();
 
+// The fastest of them, which find_line_start takes when none is named.
+SearchMethod default_search_method();
+
 // The first place `at`, from < at, where a line begins (at[-1] is "\n")
 // and `text` follows in full before `end`; `end` when there is none. An
 // empty text is found at every line start before `end`. By the fastest

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <tuple>
 
 #include "memory_io.h"
 
@@ -11,82 +12,67 @@ namespace {
 
 using namespace std::string_literals;
 
-// What one read gave, copied out of the record the next read overwrites.
-struct Read {
-    FormRead result;
-    struct {
-        std::string marker_line;
-        std::string output_name;
-        std::int32_t output_flag;
-    } record;
+// A form's records, and what the read after the last one gave.
+struct Reads {
+    std::vector<std::tuple<std::string, std::string, std::int32_t>> records;
+    FormRead last;
 };
 
-std::vector<Read> read_all(const std::string& form, std::size_t capacity = 64,
-                           std::size_t max_read = SIZE_MAX) {
+Reads read_all(const std::string& form, std::size_t capacity = 64, std::size_t max_read = SIZE_MAX,
+               std::size_t fail_at = SIZE_MAX) {
     MemorySource source(form, max_read);
+    source.fail_at = fail_at;
     InputBuffer buffer(source, capacity);
     FormRecord record;
-    std::vector<Read> reads;
-    for (;;) {
-        const FormRead result = read_form_record(buffer, record);
-        reads.push_back({result, {std::string(record.marker_line.view()),
-                                  std::string(record.output_name.view()), record.output_flag}});
-        if (result != FormRead::record) return reads;
+    Reads reads;
+    while ((reads.last = read_form_record(buffer, record)) == FormRead::record) {
+        reads.records.emplace_back(record.marker_line, record.output_name, record.output_flag);
     }
+    return reads;
 }
 
+// Each form is read through buffers shorter and longer than its lines, in
+// reads of one byte, a few and as many as fit, so that line ends, CR LF
+// pairs and long lines are split everywhere.
 TEST(FormReader, RecordsAreThreeLines) {
-    const auto reads = read_all("=== A ===\na.txt\n1\n=== B ===\nb.txt\n0\n");
-    ASSERT_EQ(reads.size(), 3u);
-    EXPECT_EQ(reads[0].record.marker_line, "=== A ===");
-    EXPECT_EQ(reads[0].record.output_name, "a.txt");
-    EXPECT_EQ(reads[0].record.output_flag, 1);
-    EXPECT_EQ(reads[1].record.marker_line, "=== B ===");
-    EXPECT_EQ(reads[1].record.output_flag, 0);
-    EXPECT_EQ(reads[2].result, FormRead::end);
-}
-
-TEST(FormReader, IncompleteTrailingRecordsAreNoRecords) {
-    for (const std::string form : {"", "M\n", "M\nname\n", "M\nname"}) {
-        EXPECT_EQ(read_all(form).front().result, FormRead::end) << form;
+    const std::string long_line(100000, 'm');
+    const struct {
+        std::string form;
+        decltype(Reads::records) records;
+        FormRead last = FormRead::end;
+        std::size_t fail_at = SIZE_MAX;
+    } cases[] = {
+        {"=== A ===\na.txt\n1\n=== B ===\nb.txt\n0\n",
+         {{"=== A ===", "a.txt", 1}, {"=== B ===", "b.txt", 0}}},
+        // A trailing record of one or two lines is no record; a flag line
+        // needs no line end, and an empty flag is 0.
+        {"", {}},
+        {"M\n", {}},
+        {"M\nname\n", {}},
+        {"M\nname", {}},
+        {"A\na\n1\nB\nb\n1\nC\n", {{"A", "a", 1}, {"B", "b", 1}}},
+        {"A\na\n1", {{"A", "a", 1}}},
+        {"A\na\n\n", {{"A", "a", 0}}},
+        // Fields keep every byte but the line end, "\n" or "\r\n".
+        {" M \r\n out.txt \t\r\n1\r\n\n\0n\x82\xa0\r\r\n2\r"s,
+         {{" M ", " out.txt \t", 1}, {"", "\0n\x82\xa0\r"s, 2}}},
+        // A line of any length is held whole and never shifts the records.
+        {long_line + "\nname\n1\n" + long_line + "\n" + long_line + "\n2\n",
+         {{long_line, "name", 1}, {long_line, long_line, 2}}},
+        // A failed read is not the end of the form.
+        {"A\na\n1\nB\nb\n1\n", {{"A", "a", 1}}, FormRead::failed, 8},
+    };
+    for (const auto& [form, records, last, fail_at] : cases) {
+        for (std::size_t capacity : {4, 16, 64}) {
+            for (std::size_t max_read : {std::size_t{1}, std::size_t{7}, SIZE_MAX}) {
+                SCOPED_TRACE(::testing::Message() << ::testing::PrintToString(form.substr(0, 40))
+                                                  << ", buffer " << capacity << ", reads " << max_read);
+                const Reads reads = read_all(form, capacity, max_read, fail_at);
+                EXPECT_EQ(reads.records, records);
+                EXPECT_EQ(reads.last, last);
+            }
+        }
     }
-    EXPECT_EQ(read_all("A\na\n1\nB\nb\n1\nC\n").size(), 3u);
-    EXPECT_EQ(read_all("A\na\n1").front().result, FormRead::record);
-    EXPECT_EQ(read_all("A\na\n\n").front().record.output_flag, 0);
-}
-
-TEST(FormReader, FieldsKeepEveryByteButTheLineEnd) {
-    // One byte a read too: a CR LF split across reads is still a line end.
-    for (std::size_t max_read : {std::size_t{1}, SIZE_MAX}) {
-        const auto reads =
-            read_all(" M \r\n out.txt \t\r\n1\r\n\n\0n\x82\xa0\r\r\n2\r"s, 64, max_read);
-        EXPECT_EQ(reads[0].record.marker_line, " M ");
-        EXPECT_EQ(reads[0].record.output_name, " out.txt \t");
-        EXPECT_EQ(reads[1].record.marker_line, "");
-        EXPECT_EQ(reads[1].record.output_name, "\0n\x82\xa0\r"s);
-        EXPECT_EQ(reads[1].record.output_flag, 2);
-    }
-}
-
-TEST(FormReader, LongLinesNeverShiftRecords) {
-    const std::string marker(100000, 'm');
-    for (std::size_t max_read : {std::size_t{1}, std::size_t{7}, SIZE_MAX}) {
-        const auto reads = read_all(marker + "\nname\n1\n" + marker + "\n" + marker + "\n2\n", 16,
-                                    max_read);
-        ASSERT_EQ(reads.size(), 3u);
-        EXPECT_EQ(reads[0].record.marker_line, marker);
-        EXPECT_EQ(reads[1].record.output_name, marker);
-        EXPECT_EQ(reads[1].record.output_flag, 2);
-    }
-}
-
-TEST(FormReader, ReadErrorIsNotTheEnd) {
-    MemorySource source("A\na\n1\nB\nb\n1\n");
-    source.fail_at = 8;
-    InputBuffer buffer(source, 4);
-    FormRecord record;
-    EXPECT_EQ(read_form_record(buffer, record), FormRead::record);
-    EXPECT_EQ(read_form_record(buffer, record), FormRead::failed);
 }
 
 // Read a byte at a time too, as a flag line is never held whole.
@@ -101,8 +87,8 @@ TEST(FormReader, FlagsReadAsAtoiWithinInt32) {
     };
     for (std::size_t max_read : {std::size_t{1}, SIZE_MAX}) {
         for (const auto& [text, value] : cases) {
-            EXPECT_EQ(read_all("M\nname\n" + text + "\n", 64, max_read)[0].record.output_flag, value)
-                << text;
+            const Reads reads = read_all("M\nname\n" + text + "\n", 64, max_read);
+            EXPECT_EQ(std::get<2>(reads.records.at(0)), value) << text;
         }
     }
 }

@@ -33,10 +33,5 @@ TEST(Report, EveryShiftJisTextIsTheCp932OfItsReadableText) {
     }
 }
 
-TEST(Report, UsageFlagLinePairsOneWithWriting) {
-    EXPECT_EQ(fixed_texts()[static_cast<std::size_t>(Text::usage_form_flag)].utf8,
-              "    form：１（出力する）　０（出力しない）\n");
-}
-
 }  // namespace
 }  // namespace kerfline::testing

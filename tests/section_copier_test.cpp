@@ -18,57 +18,90 @@ struct Cuts {
     std::size_t writes = 0;
 };
 
+// How the input is read and the sections written: reads of random length
+// up to max_read, failing from byte fail_at on; writes failing past `room`
+// bytes of a section; the section at `unwritten` cut with no sink.
+struct Reading {
+    std::size_t capacity = InputBuffer::default_capacity, max_read = SIZE_MAX;
+    unsigned seed = 1;
+    std::size_t fail_at = SIZE_MAX, room = SIZE_MAX, unwritten = SIZE_MAX;
+};
+
 Cuts cut(const std::string& input, const std::vector<std::string>& markers,
-        std::size_t capacity = InputBuffer::default_capacity, std::size_t max_read = SIZE_MAX,
-        unsigned seed = 1) {
-    MemorySource source(input, max_read, seed);
-    InputBuffer buffer(source, capacity);
+         const Reading& reading = {}) {
+    MemorySource source(input, reading.max_read, reading.seed);
+    source.fail_at = reading.fail_at;
+    InputBuffer buffer(source, reading.capacity);
     Cuts result;
     for (const std::string& marker : markers) {
         MemorySink sink;
-        result.results.push_back(cut_section(buffer, marker, &sink));
+        sink.room = reading.room;
+        const bool written = result.sections.size() != reading.unwritten;
+        result.results.push_back(cut_section(buffer, marker, written ? &sink : nullptr));
         result.sections.push_back(sink.bytes);
         result.writes += sink.writes;
     }
     return result;
 }
 
-std::vector<std::string> sections(const std::string& input, const std::vector<std::string>& markers) {
-    return cut(input, markers).sections;
+TEST(SectionCopier, SectionsEndWithTheirMarkerLines) {
+    const struct {
+        std::string input;
+        std::vector<std::string> markers, sections;
+    } cases[] = {
+        // A section ends with its marker line; a marker that never occurs
+        // takes the rest, and after the end sections are empty.
+        {"x\n=== A ===\ny\n", {"=== A ===", "never"}, {"x\n=== A ===\n", "y\n"}},
+        {"M\nrest\n", {"M"}, {"M\n"}},
+        {"a\nb\n", {"zzz", "a"}, {"a\nb\n", ""}},
+        // Markers are taken in order: an earlier line equal to a later
+        // marker does not end that marker's section.
+        {"B\nA\nB\n", {"A", "B", "A"}, {"B\nA\n", "B\n", ""}},
+        // Only a whole line with a line end matches: not a part of a line,
+        // not a last line without "\n"; only one CR is part of the line end,
+        // so a marker ending in CR matches a line ending in "\r\r\n" only.
+        {"xM\nMx\nM", {"M"}, {"xM\nMx\nM"}},
+        {"M\r", {"M"}, {"M\r"}},
+        {"M\r\r\nM\r\n", {"M"}, {"M\r\r\nM\r\n"}},
+        {"M\r\r\nM\r\n", {"M\r", "M"}, {"M\r\r\n", "M\r\n"}},
+        {"M\r\nM\r\r\n", {"M\r"}, {"M\r\nM\r\r\n"}},
+        // A blank marker matches an empty line with either line end.
+        {"a\r\n\r\nb\n\nc\n", {"", ""}, {"a\r\n\r\n", "b\n\n"}},
+        {"\r\r\n\n", {""}, {"\r\r\n\n"}},
+        // NUL is a byte like any other, not the end of a marker.
+        {"a\0c\na\0b\nz\n"s, {"a\0b"s}, {"a\0c\na\0b\n"s}},
+    };
+    for (const auto& [input, markers, sections] : cases) {
+        EXPECT_EQ(cut(input, markers).sections, sections) << ::testing::PrintToString(input);
+    }
 }
 
-TEST(SectionCopier, SectionEndsWithItsMarkerLine) {
-    EXPECT_EQ(sections("x\n=== A ===\ny\n", {"=== A ===", "never"}),
-              (std::vector<std::string>{"x\n=== A ===\n", "y\n"}));
-    EXPECT_EQ(sections("M\nrest\n", {"M"}), (std::vector<std::string>{"M\n"}));
-}
-
-TEST(SectionCopier, MarkersAreTakenInOrder) {
-    EXPECT_EQ(sections("B\nA\nB\n", {"A", "B", "A"}),
-              (std::vector<std::string>{"B\nA\n", "B\n", ""}));
-}
-
-TEST(SectionCopier, MissingMarkerTakesTheRest) {
-    EXPECT_EQ(sections("a\nb\n", {"zzz", "a"}), (std::vector<std::string>{"a\nb\n", ""}));
-}
-
-TEST(SectionCopier, OnlyWholeLinesWithALineEndMatch) {
-    EXPECT_EQ(sections("xM\nMx\nM", {"M"}), (std::vector<std::string>{"xM\nMx\nM"}));
-    EXPECT_EQ(sections("M\r", {"M"}), (std::vector<std::string>{"M\r"}));
-    EXPECT_EQ(sections("M\r\r\nM\r\n", {"M"}), (std::vector<std::string>{"M\r\r\nM\r\n"}));
-    EXPECT_EQ(sections("M\r\r\nM\r\n", {"M\r", "M"}),
-              (std::vector<std::string>{"M\r\r\n", "M\r\n"}));
-}
-
-TEST(SectionCopier, BlankMarkerMatchesEitherLineEnd) {
-    EXPECT_EQ(sections("a\r\n\r\nb\n\nc\n", {"", ""}),
-              (std::vector<std::string>{"a\r\n\r\n", "b\n\n"}));
-    EXPECT_EQ(sections("\r\r\n\n", {""}), (std::vector<std::string>{"\r\r\n\n"}));
-}
-
-TEST(SectionCopier, NulIsCompared) {
-    EXPECT_EQ(sections("a\0c\na\0b\nz\n"s, {"a\0b"s}),
-              (std::vector<std::string>{"a\0c\na\0b\n"s}));
+TEST(SectionCopier, FailedAndUnwrittenSectionsEndWhereTheyShould) {
+    const struct {
+        std::string input;
+        Reading reading;
+        std::vector<std::string> markers, sections;
+        std::vector<Cut> results;
+        std::size_t writes;
+    } cases[] = {
+        // A failed read ends the section with what was read before it; one
+        // right after a marker line belongs to the next section.
+        {"abc\ndef\nM\n", {.capacity = 4, .fail_at = 6}, {"M"}, {"abc\nde"}, {Cut::read_failed}, 2},
+        {"M\nmore", {.fail_at = 2}, {"M", "M"}, {"M\n", ""}, {Cut::done, Cut::read_failed}, 1},
+        // Bytes are written as they are read, so the write of "de" fails
+        // before the read that would fail is tried, and nothing is written
+        // after it.
+        {"abc\ndef\nM\n", {.capacity = 4, .fail_at = 6, .room = 4}, {"M"}, {"abc\n"},
+         {Cut::write_failed}, 2},
+        // A section that is not written still moves the input past it.
+        {"a\nM\nb\nN\n", {.unwritten = 0}, {"M", "N"}, {"", "b\nN\n"}, {Cut::done, Cut::done}, 1},
+    };
+    for (const auto& [input, reading, markers, sections, results, writes] : cases) {
+        const Cuts result = cut(input, markers, reading);
+        EXPECT_EQ(result.sections, sections) << input;
+        EXPECT_EQ(result.results, results) << input;
+        EXPECT_EQ(result.writes, writes) << input;
+    }
 }
 
 TEST(SectionCopier, WritesWholeRunsNotLines) {
@@ -78,46 +111,6 @@ TEST(SectionCopier, WritesWholeRunsNotLines) {
     const Cuts result = cut(input, {"M"});
     EXPECT_EQ(result.sections[0], input);
     EXPECT_LE(result.writes, 2u);
-}
-
-TEST(SectionCopier, ReadFailureKeepsWhatWasRead) {
-    MemorySource source("abc\ndef\nM\n");
-    source.fail_at = 6;
-    InputBuffer buffer(source, 4);
-    MemorySink sink;
-    EXPECT_EQ(cut_section(buffer, "M", &sink), Cut::read_failed);
-    EXPECT_EQ(sink.bytes, "abc\nde");
-}
-
-TEST(SectionCopier, TheFirstFailureIsTheOneReported) {
-    // Bytes are written as they are read, so the write of "de" fails
-    // before the read that would fail is tried, and the section stops there.
-    MemorySource source("abc\ndef\nM\n");
-    source.fail_at = 6;
-    InputBuffer buffer(source, 4);
-    MemorySink sink;
-    sink.room = 4;
-    EXPECT_EQ(cut_section(buffer, "M", &sink), Cut::write_failed);
-    EXPECT_EQ(sink.bytes, "abc\n");
-    EXPECT_EQ(sink.writes, 2u);
-}
-
-TEST(SectionCopier, ReadFailureAfterAMarkerBelongsToTheNextSection) {
-    MemorySource source("M\nmore");
-    source.fail_at = 2;
-    InputBuffer buffer(source, 64);
-    MemorySink sink;
-    EXPECT_EQ(cut_section(buffer, "M", &sink), Cut::done);
-    EXPECT_EQ(cut_section(buffer, "M", &sink), Cut::read_failed);
-}
-
-TEST(SectionCopier, SkippedSectionsStillConsumeInput) {
-    MemorySource source("a\nM\nb\nN\n");
-    InputBuffer buffer(source, 64);
-    MemorySink sink;
-    EXPECT_EQ(cut_section(buffer, "M", nullptr), Cut::done);
-    EXPECT_EQ(cut_section(buffer, "N", &sink), Cut::done);
-    EXPECT_EQ(sink.bytes, "b\nN\n");
 }
 
 // Every buffer boundary, against the model: tiny buffers and reads of random
@@ -139,7 +132,8 @@ TEST(SectionCopier, RandomInputsAgreeWithTheModel) {
         }
         const std::size_t capacity = round % 10 == 0 ? InputBuffer::default_capacity : 1 + random() % 64;
         const std::size_t max_read = round % 3 == 0 ? SIZE_MAX : 1 + random() % 16;
-        const Cuts result = cut(input, markers, capacity, max_read, static_cast<unsigned>(round));
+        const Cuts result = cut(input, markers, {.capacity = capacity, .max_read = max_read,
+                                                  .seed = static_cast<unsigned>(round)});
         ASSERT_EQ(result.sections, model_sections(input, markers))
             << "round " << round << ", buffer " << capacity << ", reads up to " << max_read;
         for (Cut outcome : result.results) ASSERT_EQ(outcome, Cut::done);
