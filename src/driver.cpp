@@ -17,8 +17,6 @@ namespace {
 constexpr int exit_complete = 0;
 constexpr int exit_failed = 1;
 
-constexpr std::size_t form_buffer_capacity = 64 * 1024;
-
 // A file with the report written out before each read of it: a log keeps
 // up with the run, also while the form or the input stalls, and a run
 // stopped at any moment leaves the report of every record it had begun.
@@ -47,7 +45,8 @@ bool open_reported(Console& console, std::string_view path, const OutputGuard& g
     return true;
 }
 
-int split(Console& console, std::string_view form_path, std::string_view input_path) {
+int split(Console& console, std::string_view form_path, std::string_view input_path,
+          const BufferCapacities& capacities) {
     OutputGuard guard;
     File form_file;
     if (!open_reported(console, form_path, guard, form_file)) return exit_failed;
@@ -58,8 +57,8 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
 
     ReportedSource reported_form(form_file, console);
     ReportedSource reported_input(input_file, console);
-    InputBuffer form(reported_form, form_buffer_capacity);
-    InputBuffer input(reported_input);
+    InputBuffer form(reported_form, capacities.form);
+    InputBuffer input(reported_input, capacities.input);
     if (!form.allocated() || !input.allocated()) {
         report_out_of_memory(console);
         return exit_failed;
@@ -106,7 +105,7 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
 
 }  // namespace
 
-int run_driver(int argc, const char* const* argv) {
+int run_driver(int argc, const char* const* argv, const BufferCapacities& capacities) {
     prepare_process();
     Console console(console_prefers_utf8(), console_is_interactive());
     if (argc != 3) {
@@ -114,7 +113,7 @@ int run_driver(int argc, const char* const* argv) {
         return exit_complete;
     }
     report_banner(console);
-    return split(console, argv[1], argv[2]);
+    return split(console, argv[1], argv[2], capacities);
 }
 
 }  // namespace kerfline
