@@ -162,9 +162,7 @@ TEST_F(Split, ThirdOutputInMissingFolder) {
 }
 
 TEST_F(Split, InputLineLongerThanMemoryKeepsMemoryBounded) {
-#if KERFLINE_SANITIZED
-    GTEST_SKIP() << "sanitizers keep memory of their own";
-#endif
+    if (testing_sanitized_build()) GTEST_SKIP() << "sanitizers keep memory of their own";
     // Longer than the 16 MiB the run must stay below, so a run that held
     // it would show.
     constexpr std::size_t size = 20 * 1024 * 1024;
@@ -186,9 +184,7 @@ TEST_F(Split, InputLineLongerThanMemoryKeepsMemoryBounded) {
 // its record lasts; a flag line is never held. The input line being
 // compared with a marker is written as it comes, however long it is.
 TEST_F(Split, LongFormLinesCostTheirOwnLengthOnce) {
-#if KERFLINE_SANITIZED
-    GTEST_SKIP() << "sanitizers keep memory of their own";
-#endif
+    if (testing_sanitized_build()) GTEST_SKIP() << "sanitizers keep memory of their own";
     // What the tool needs of its own: the same run with short lines.
     folder.write("form", "m\nout\n1\nrest\nmissing/n\n1\n");
     folder.write("input", "a\nm\nrest\n");
@@ -218,9 +214,9 @@ TEST_F(Split, LongFormLinesCostTheirOwnLengthOnce) {
 // Memory that runs out ends the run with status 1 and says so, wherever it
 // runs out: before the first record, or on a form line too long for it.
 TEST_F(Split, RunningOutOfMemoryIsAFailureThatSaysSo) {
-#if KERFLINE_SANITIZED
-    GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
-#endif
+    if (testing_sanitized_build()) {
+        GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
+    }
     if (testing_under_emulator()) GTEST_SKIP() << "the limit would fall on the emulator";
     folder.write("form", "M\nout\n1\n");
     folder.write("input", "m\n");
@@ -266,14 +262,17 @@ TEST_F(Split, RunningOutOfMemoryIsAFailureThatSaysSo) {
 
 // Past 2 GiB a 32-bit build needs 64-bit file offsets to open a file and to
 // write on: a sparse input with its markers past the 2 and the 4 GiB marks,
-// and a first section of more than 2 GiB written out. The files go to
-// KERFLINE_LARGE_FILE_FOLDER (see tests/CMakeLists.txt for where this runs).
+// and a first section of more than 2 GiB written out. The files go to the
+// folder KERFLINE_TEST_LARGE_FILES names, a build folder, whose file system
+// keeps the input sparse (the temporary folder may be memory). Only the
+// 32-bit builds' presets set it: a 64-bit build has 64-bit sizes anyway,
+// and there the case would cost 2 GiB of writes on every run for nothing.
 TEST_F(Split, InputsAndOutputsPastFourGiB) {
-    if (*KERFLINE_LARGE_FILE_FOLDER == '\0') {
+    if (large_file_folder().empty()) {
         GTEST_SKIP() << "runs against 32-bit builds only";
     }
     constexpr std::uintmax_t gib = std::uintmax_t{1} << 30;
-    const ScratchFolder large(KERFLINE_LARGE_FILE_FOLDER);
+    const ScratchFolder large(large_file_folder());
     const fs::path input = large.path() / "input";
     auto append_after_hole = [&](std::uintmax_t offset, const std::string& bytes) {
         fs::resize_file(input, offset);  // a hole, read as NUL bytes
@@ -571,7 +570,7 @@ TEST_F(Split, ClosedStandardStreamsNameNoFile) {
     EXPECT_EQ(result.status, 1);
     // Then the form takes descriptor 0 and cannot leave it for a higher one.
     // The sanitizers' runtime and an emulator need descriptors of their own.
-    if (!testing_under_emulator() && !KERFLINE_SANITIZED) {
+    if (!testing_under_emulator() && !testing_sanitized_build()) {
         no_input.open_file_limit = 3;
         result = run({"form", "/dev/stdin"}, no_input);
         EXPECT_EQ(result.console, banner_text + cannot_open_text("form"));
