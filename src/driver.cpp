@@ -17,8 +17,6 @@ namespace {
 constexpr int exit_complete = 0;
 constexpr int exit_failed = 1;
 
-constexpr std::size_t form_buffer_capacity = 64 * 1024;
-
 // A file with the report written out before each read of it: a log keeps
 // up with the run, also while the form or the input stalls, and a run
 // stopped at any moment leaves the report of every record it had begun.
@@ -47,7 +45,8 @@ bool open_reported(Console& console, std::string_view path, const OutputGuard& g
     return true;
 }
 
-int split(Console& console, std::string_view form_path, std::string_view input_path) {
+int split(Console& console, std::string_view form_path, std::string_view input_path,
+          const BufferCapacities& capacities) {
     OutputGuard guard;
     File form_file;
     if (!open_reported(console, form_path, guard, form_file)) return exit_failed;
@@ -57,8 +56,8 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
 
     ReportedSource reported_form(form_file, console);
     ReportedSource reported_input(input_file, console);
-    InputBuffer form(reported_form, form_buffer_capacity);
-    InputBuffer input(reported_input);
+    InputBuffer form(reported_form, capacities.form);
+    InputBuffer input(reported_input, capacities.input);
     if (!form.allocated() || !input.allocated()) {
         report_out_of_memory(console);
         return exit_failed;
@@ -108,7 +107,7 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
 
 }  // namespace
 
-int run_driver(const CommandLine& command_line) {
+int run_driver(const CommandLine& command_line, const BufferCapacities& capacities) {
     prepare_process();
     Console console(console_prefers_utf8(), console_is_interactive());
     on_stop(&Console::write_out_at_stop);
@@ -125,7 +124,7 @@ int run_driver(const CommandLine& command_line) {
             return exit_failed;
         }
     }
-    return split(console, command_line.arguments[1], command_line.arguments[2]);
+    return split(console, command_line.arguments[1], command_line.arguments[2], capacities);
 }
 
 }  // namespace kerfline

@@ -107,12 +107,19 @@ std::string console_before(const Recording& terminal_calls, std::size_t other_ca
     return console;
 }
 
-// Lines of filler adding up to about `bytes`.
+// Lines of filler, exactly `bytes` of them (at least 1), so that a marker
+// after it falls where a case puts it.
 std::string filler(char letter, std::size_t bytes) {
     std::string text;
     while (text.size() < bytes) text += std::string(99, letter) + "\n";
-    return text;
+    text.resize(bytes - 1);
+    return text + "\n";
 }
+
+// Windows as small as the inputs below, so that a run of a few kilobytes
+// reads the input in several pieces, as the tool reads a large one, and the
+// walk stays quick.
+constexpr BufferCapacities small_buffers{1024, 256};
 
 class FaultWalk : public ::testing::Test {
 protected:
@@ -133,7 +140,7 @@ protected:
         }
         const char* argv[] = {"kerfline", form_path.c_str(), input_path.c_str()};
         start_recording(terminal, fault);
-        outcome.status = run_driver({3, argv});
+        outcome.status = run_driver({3, argv}, small_buffers);
         Recording recording = stop_recording();
         outcome.console = recording.console;
         outcome.errors = recording.errors;
@@ -270,16 +277,17 @@ protected:
 };
 
 TEST_F(FaultWalk, FourRecordsOverAMultiBufferInput) {
-    const std::string input = filler('a', 300 * 1024) + "M1\n" + filler('b', 200 * 1024) +
-                              "M2\n" + filler('c', 100 * 1024) + "M3\r\n" +
-                              filler('d', 400 * 1024) + "M4\n" + "not read\n";
+    // M1 and the line end of M3 straddle buffer boundaries (at 1024 and 3072).
+    const std::string input = filler('a', 1023) + "M1\n" + filler('b', 800) + "M2\n" +
+                              filler('c', 1240) + "M3\r\n" + filler('d', 1600) + "M4\n" +
+                              "not read\n";
     const std::string form = "M1\n" + path("one") + "\n1\nM2\n" + path("two") + "\n0\nM3\n" +
                              path("three") + "\n2\nM4\n" + path("four") + "\n1\n";
     walk(form, input);
 }
 
 TEST_F(FaultWalk, InputEndingBeforeItsMarkers) {
-    const std::string input = filler('a', 300 * 1024) + "M1\n" + filler('b', 1024) + "unended";
+    const std::string input = filler('a', 1200) + "M1\n" + filler('b', 100) + "unended";
     const std::string form = "M1\n" + path("one") + "\n1\nM2\n" + path("two") + "\n1\nM3\n" +
                              path("three") + "\n2\nM4\n" + path("four") + "\n1\n";
     walk(form, input);
@@ -287,9 +295,9 @@ TEST_F(FaultWalk, InputEndingBeforeItsMarkers) {
 
 TEST_F(FaultWalk, FormCutShort) {
     // A marker longer than the form's buffer, so that the form too is read
-    // in several pieces.
-    const std::string long_marker(100 * 1024, 'L');
-    const std::string input = filler('a', 1024) + long_marker + "\n" + filler('b', 300 * 1024) +
+    // in several pieces; in the input it straddles a buffer boundary.
+    const std::string long_marker(400, 'L');
+    const std::string input = filler('a', 1000) + long_marker + "\n" + filler('b', 1200) +
                               "M2\nM3\n";
     const std::string form = long_marker + "\n" + path("one") + "\n1\nM2\n" + path("two") +
                              "\n1\nM3\n" + path("three");

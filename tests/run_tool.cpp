@@ -39,6 +39,16 @@ bool testing_under_emulator() {
     return target != nullptr && *target != '\0';
 }
 
+bool testing_sanitized_build() {
+    const char* sanitized = std::getenv("KERFLINE_TEST_SANITIZED");
+    return sanitized != nullptr && std::string_view(sanitized) == "1";
+}
+
+fs::path large_file_folder() {
+    const char* folder = std::getenv("KERFLINE_TEST_LARGE_FILES");
+    return folder != nullptr ? folder : "";
+}
+
 std::string windows_path(const fs::path& path) {
     std::string name = "Z:" + path.string();
     std::replace(name.begin(), name.end(), '/', '\\');

@@ -54,6 +54,15 @@ bool testing_windows_build();
 // emulator before the tool starts, so none is set; every other case holds.
 bool testing_under_emulator();
 
+// Whether the tool was built with the sanitizers, whose runtime keeps
+// memory and descriptors of its own (KERFLINE_TEST_SANITIZED=1, which the
+// sanitize build's tests are given).
+bool testing_sanitized_build();
+
+// Where a case may write files of several GiB (KERFLINE_TEST_LARGE_FILES),
+// or empty: only the suites of the 32-bit builds set it.
+std::filesystem::path large_file_folder();
+
 // How the Windows build names `path`: Wine shows the Linux root as drive Z:.
 std::string windows_path(const std::filesystem::path& path);
 
