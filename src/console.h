@@ -15,7 +15,7 @@ namespace kerfline {
 // the end; a stop from outside writes out the messages that are complete.
 // A failed write is dropped so that the split goes on. There is one console
 // a run.
-class Console final : public BeforeWaiting {
+class Console final {
 public:
     Console(bool utf8, bool interactive);
     Console(const Console&) = delete;
@@ -37,7 +37,6 @@ public:
     }
     void message_done();
     void flush();
-    void before_waiting() override { flush(); }
 
     // What a stop writes out: the messages complete so far, unless the
     // report is being written out at that moment. Safe in a signal handler.

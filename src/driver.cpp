@@ -37,12 +37,39 @@ private:
 
 bool open_reported(Console& console, std::string_view path, const OutputGuard& guard,
                    File& file) {
-    if (!File::open_for_reading(path, console, file) || !guard.admit_for_reading(file)) {
-        report_failure(console, Text::cannot_open, path, file.error());
-        return false;
+    // The open of a FIFO waits for its writer: the report goes out first.
+    console.flush();
+    Failure why = Refusal::none;
+    if (!File::open_for_reading(path, file)) {
+        why = file.error();
+    } else if (const Refusal refusal = guard.refusal_to_read(file); refusal != Refusal::none) {
+        file.close();
+        why = refusal;
+    } else {
+        report_opened(console, path);
+        return true;
     }
-    report_opened(console, path);
-    return true;
+    report_failure(console, Text::cannot_open, path, why);
+    return false;
+}
+
+// Opens an output through the guard, without waiting first: an output that
+// waits for another program (a FIFO without a reader) has the report go
+// out before it does.
+bool open_output(Console& console, const OutputGuard& guard, std::string_view path, File& file) {
+    Failure why = Refusal::none;
+    bool opened = guard.open_output(path, false, file, why);
+    if (!opened && why.refusal == Refusal::none &&
+        why.error.kind == FileError::Kind::would_wait) {
+        console.flush();
+        opened = guard.open_output(path, true, file, why);
+    }
+    if (opened) {
+        report_opened(console, path);
+    } else {
+        report_failure(console, Text::cannot_open, path, why);
+    }
+    return opened;
 }
 
 int split(Console& console, std::string_view form_path, std::string_view input_path,
@@ -71,8 +98,7 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
                 report_failure(console, Text::cannot_read, form_path, form_file.error());
                 return exit_failed;
             case FormRead::line_too_long:
-                report_failure(console, Text::cannot_read, form_path,
-                               {0, FileError::Refusal::form_line_too_long});
+                report_failure(console, Text::cannot_read, form_path, Refusal::form_line_too_long);
                 return exit_failed;
         }
         report_record(console, section_index, record);
@@ -81,11 +107,7 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
         // other value leaves that file empty.
         File output;
         if (record.output_flag != 0) {
-            if (!guard.open_output(record.output_name, console, output)) {
-                report_failure(console, Text::cannot_open, record.output_name, output.error());
-                return exit_failed;
-            }
-            report_opened(console, record.output_name);
+            if (!open_output(console, guard, record.output_name, output)) return exit_failed;
         }
         ByteSink* sink = record.output_flag == 1 ? &output : nullptr;
         // A reader of a pipe, a terminal or a device sees the section at
@@ -120,7 +142,8 @@ int run_driver(const CommandLine& command_line, const BufferCapacities& capaciti
     for (const int index : {1, 2}) {
         if (!command_line.is_exact(index)) {
             report_failure(console, Text::cannot_open, command_line.arguments[index],
-                           {0, FileError::Refusal::name_outside_code_page, command_line.code_page});
+                           FileError{FileError::Kind::name_outside_code_page, 0,
+                                     command_line.code_page});
             return exit_failed;
         }
     }

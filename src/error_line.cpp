@@ -8,22 +8,17 @@ namespace kerfline {
 namespace {
 
 // The words of a refusal of the tool's own.
-std::string_view refusal_words(FileError::Refusal refusal) {
+std::string_view refusal_words(Refusal refusal) {
     switch (refusal) {
-        case FileError::Refusal::none: break;
-        case FileError::Refusal::directory: return "Is a directory";
-        case FileError::Refusal::nul_in_name: return "the name holds a NUL byte";
-        case FileError::Refusal::name_outside_code_page:
-            return "the name is not text in code page ";
-        case FileError::Refusal::output_is_form: return "the output is the form file";
-        case FileError::Refusal::output_is_input: return "the output is the input file";
-        case FileError::Refusal::output_is_report:
-            return "the output is the file the report goes to";
-        case FileError::Refusal::output_is_error_stream:
+        case Refusal::none: break;
+        case Refusal::output_is_form: return "the output is the form file";
+        case Refusal::output_is_input: return "the output is the input file";
+        case Refusal::output_is_report: return "the output is the file the report goes to";
+        case Refusal::output_is_error_stream:
             return "the output is the file standard error goes to";
-        case FileError::Refusal::read_is_report: return "the report goes to this file";
-        case FileError::Refusal::read_is_error_stream: return "standard error goes to this file";
-        case FileError::Refusal::form_line_too_long: return "a form line too long for memory";
+        case Refusal::read_is_report: return "the report goes to this file";
+        case Refusal::read_is_error_stream: return "standard error goes to this file";
+        case Refusal::form_line_too_long: return "a form line too long for memory";
     }
     return {};
 }
@@ -77,20 +72,32 @@ private:
     std::size_t used_ = 0;
 };
 
+// The words for what the platform layer found, or the system's own.
+void put_file_error(ErrorLine& line, const FileError& error) {
+    switch (error.kind) {
+        case FileError::Kind::directory: line.put("Is a directory"); return;
+        case FileError::Kind::nul_in_name: line.put("the name holds a NUL byte"); return;
+        case FileError::Kind::name_outside_code_page:
+            line.put("the name is not text in code page ");
+            line.put_number(error.code_page);
+            return;
+        case FileError::Kind::system:
+        case FileError::Kind::would_wait: break;
+    }
+    char words[512];
+    line.put(describe_system_error(error.system_code, words));
+}
+
 }  // namespace
 
-void write_reason(std::string_view path, const FileError& why) {
+void write_reason(std::string_view path, const Failure& why) {
     ErrorLine line;
     line.put_escaped(path);
     line.put(": ");
-    if (why.refusal == FileError::Refusal::none) {
-        char words[512];
-        line.put(describe_system_error(why.system_code, words));
-    } else {
+    if (why.refusal != Refusal::none) {
         line.put(refusal_words(why.refusal));
-        if (why.refusal == FileError::Refusal::name_outside_code_page) {
-            line.put_number(why.code_page);
-        }
+    } else {
+        put_file_error(line, why.error);
     }
     line.finish();
 }

@@ -4,8 +4,6 @@ namespace kerfline {
 
 namespace {
 
-using Refusal = FileError::Refusal;
-
 bool look_alike(const FileId& one, const FileId& other) {
     return one.index == other.index && one.size == other.size &&
            one.modified_ns == other.modified_ns;
@@ -42,29 +40,35 @@ void OutputGuard::protect(const File& form, const File& input) {
     input_ = input.id();
 }
 
-bool OutputGuard::admit_for_reading(File& file) const {
-    if (is_guarded(report_, file.id(), &report)) return file.refuse(Refusal::read_is_report);
-    if (is_guarded(errors_, file.id(), &errors)) return file.refuse(Refusal::read_is_error_stream);
-    return true;
+Refusal OutputGuard::refusal_to_read(const File& file) const {
+    if (is_guarded(report_, file.id(), &report)) return Refusal::read_is_report;
+    if (is_guarded(errors_, file.id(), &errors)) return Refusal::read_is_error_stream;
+    return Refusal::none;
 }
 
-std::optional<Refusal> OutputGuard::refusal_for(const FileId& id) const {
+Refusal OutputGuard::refusal_to_write(const FileId& id) const {
     if (is_guarded(report_, id, &report)) return Refusal::output_is_report;
     if (is_guarded(errors_, id, &errors)) return Refusal::output_is_error_stream;
     if (is_guarded(form_, id)) return Refusal::output_is_form;
     if (is_guarded(input_, id)) return Refusal::output_is_input;
-    return std::nullopt;
+    return Refusal::none;
 }
 
-bool OutputGuard::open_output(std::string_view path, BeforeWaiting& waiting, File& file) const {
-    const bool opened = File::open_for_writing(path, waiting, file);
+bool OutputGuard::open_output(std::string_view path, bool may_wait, File& file,
+                              Failure& why) const {
+    const bool opened = File::open_for_writing(path, may_wait, file);
     // A file another program holds cannot be opened, but may be known: the
     // file a Windows shell sends the report to, refused for what it is.
-    if (!opened && !file.identified()) return false;
-    if (const std::optional<Refusal> refusal = refusal_for(file.id())) {
-        return file.refuse_output(path, *refusal);
+    if (opened || file.identified()) {
+        if (const Refusal refusal = refusal_to_write(file.id()); refusal != Refusal::none) {
+            file.discard(path);
+            why = refusal;
+            return false;
+        }
     }
-    return opened && file.truncate();
+    if (opened && file.truncate()) return true;
+    why = file.error();
+    return false;
 }
 
 }  // namespace kerfline

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "error_line.h"
 #include "platform.h"
 
 namespace kerfline {
@@ -23,17 +24,19 @@ public:
     // Guards the form and the input once both are open.
     void protect(const File& form, const File& input);
 
-    // Refuses, closing it, a form or an input that standard output or error
-    // goes to: the run would read its own report back, as form lines or
-    // as the section that takes the rest of the input.
-    bool admit_for_reading(File& file) const;
+    // What refuses a form or an input that standard output or error goes
+    // to, or Refusal::none: the run would read its own report back, as
+    // form lines or as the section that takes the rest of the input.
+    Refusal refusal_to_read(const File& file) const;
 
-    // Opens `path` for writing and empties it, unless it is a guarded file:
-    // that is refused before a byte of it changes.
-    bool open_output(std::string_view path, BeforeWaiting& waiting, File& file) const;
+    // Opens `path` for writing, unless it is a guarded file: that is refused
+    // before a byte of it changes. Then empties it. Returns false, with
+    // `why`, when the output cannot or may not be used; `may_wait` as for
+    // File::open_for_writing.
+    bool open_output(std::string_view path, bool may_wait, File& file, Failure& why) const;
 
 private:
-    std::optional<FileError::Refusal> refusal_for(const FileId& id) const;
+    Refusal refusal_to_write(const FileId& id) const;
 
     // Each guarded file by name, so that none can be dropped for want of
     // room.

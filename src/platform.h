@@ -16,25 +16,22 @@ struct ReadResult {
 };
 
 // Why a file could not be opened, read, written or closed: the operating
-// system's error code (errno, or GetLastError() on Windows), or a refusal
-// of the tool's own.
+// system's error code (errno, or GetLastError() on Windows), or what this
+// layer found before it asked the system. Whether the tool will use a file
+// the system opens is not decided here.
 struct FileError {
-    enum class Refusal {
-        none,
+    enum class Kind {
+        system,
         directory,
         nul_in_name,
         name_outside_code_page,  // a Windows name with bytes the code page lacks
-        output_is_form,
-        output_is_input,
-        output_is_report,        // standard output, when it is a file
-        output_is_error_stream,  // standard error, when it is a file
-        read_is_report,          // a form or input that standard output goes to
-        read_is_error_stream,    // likewise standard error
-        form_line_too_long,      // for memory
+        would_wait,              // an open told not to wait for another program
     };
+    Kind kind = Kind::system;
     std::uint32_t system_code = 0;
-    Refusal refusal = Refusal::none;
     std::uint32_t code_page = 0;  // for name_outside_code_page
+
+    static FileError system(std::uint32_t code) { return {Kind::system, code}; }
 };
 
 // The operating system's own words for one of its error codes: one line,
@@ -56,16 +53,6 @@ public:
 
 protected:
     ~ByteSink() = default;
-};
-
-// Told before the tool waits for another program, as an open of a FIFO
-// waits for its other end, so that what it has to say is out first.
-class BeforeWaiting {
-public:
-    virtual void before_waiting() = 0;
-
-protected:
-    ~BeforeWaiting() = default;
 };
 
 // What the system tells of an open file that says which file it is: its
@@ -121,21 +108,21 @@ public:
     bool write(const char* bytes, std::size_t count) override;
     // Closes now and tells whether everything written reached the file.
     bool close();
-    // Closes without a word, records why the tool would not use the file,
-    // and returns false.
-    bool refuse(FileError::Refusal refusal) { return give_up({0, refusal}); }
+    // Closes without a word a file the tool will not use, and removes it
+    // from `path` when the open that gave it created it.
+    void discard(std::string_view path);
 
     // Opens an existing file for reading. Directories are refused. On
-    // failure `file` is closed and tells why. `waiting` is told first when
-    // the open may wait for another program.
-    static bool open_for_reading(std::string_view path, BeforeWaiting& waiting, File& file);
+    // failure `file` is closed and tells why. A FIFO's open waits for a
+    // writer: there is no asking first, as opened without waiting it would
+    // read as empty.
+    static bool open_for_reading(std::string_view path, File& file);
     // Opens for writing, creating the file if it is missing, but leaves its
     // bytes alone: what it is must be known before it loses any. An open
-    // that fails takes back the file it created.
-    static bool open_for_writing(std::string_view path, BeforeWaiting& waiting, File& file);
-    // Refuses, as refuse() does, a file opened for writing, and removes it
-    // from `path` when this open created it.
-    bool refuse_output(std::string_view path, FileError::Refusal refusal);
+    // that fails takes back the file it created. Unless `may_wait`, an open
+    // that would wait for another program (a FIFO without a reader, a file
+    // whose lease must be broken) fails as would_wait instead.
+    static bool open_for_writing(std::string_view path, bool may_wait, File& file);
     // Empties a file opened for writing, when it is a file on disk that
     // holds bytes: devices and pipes have nothing to empty.
     bool truncate();

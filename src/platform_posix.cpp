@@ -71,7 +71,7 @@ int open_or_create(const char* path, int flags, bool& created) {
 int open_identified(std::string_view path, int flags, struct stat& status, FileError& error,
                     bool* created = nullptr) {
     if (has_nul(path)) {
-        error = {0, FileError::Refusal::nul_in_name};
+        error = {FileError::Kind::nul_in_name};
         return -1;
     }
     bool made = false;
@@ -88,12 +88,12 @@ int open_identified(std::string_view path, int flags, struct stat& status, FileE
     if (fd < 0) {
         const int failure = errno;
         if (made) sys::unlink(path.data());
-        error = {static_cast<std::uint32_t>(failure)};
+        error = FileError::system(static_cast<std::uint32_t>(failure));
         return -1;
     }
     if (S_ISDIR(status.st_mode)) {
         sys::close(fd);
-        error = {0, FileError::Refusal::directory};
+        error = {FileError::Kind::directory};
         return -1;
     }
     if (created != nullptr) *created = made;
@@ -107,7 +107,7 @@ std::string_view describe_system_error(std::uint32_t code, char (&)[512]) {
 }
 
 bool File::fail_with_system_error() {
-    error_ = {static_cast<std::uint32_t>(errno)};
+    error_ = FileError::system(static_cast<std::uint32_t>(errno));
     return false;
 }
 
@@ -153,11 +153,8 @@ bool File::close() {
     return sys::close(fd) == 0 || errno == EINTR || fail_with_system_error();
 }
 
-// A FIFO's reader waits in open for a writer, and there is no asking
-// first: opened without waiting, a FIFO would read as empty.
-bool File::open_for_reading(std::string_view path, BeforeWaiting& waiting, File& file) {
+bool File::open_for_reading(std::string_view path, File& file) {
     file = File();
-    waiting.before_waiting();
     struct stat status;
     const int fd = open_identified(path, O_RDONLY, status, file.error_);
     if (fd < 0) return false;
@@ -165,38 +162,41 @@ bool File::open_for_reading(std::string_view path, BeforeWaiting& waiting, File&
     return true;
 }
 
-// Tried without waiting first: only a FIFO without a reader (ENXIO) or a
-// file whose lease must be broken (EWOULDBLOCK) makes the open wait, and
-// `waiting` need not be told before every output.
-bool File::open_for_writing(std::string_view path, BeforeWaiting& waiting, File& file) {
+// Without waiting, only a FIFO without a reader (ENXIO) or a file whose
+// lease must be broken (EWOULDBLOCK) fails to open.
+bool File::open_for_writing(std::string_view path, bool may_wait, File& file) {
     file = File();
     struct stat status;
     bool created = false;
-    int fd = open_identified(path, O_WRONLY | O_NONBLOCK, status, file.error_, &created);
-    if (fd < 0 && (file.error_.system_code == ENXIO || file.error_.system_code == EWOULDBLOCK)) {
-        waiting.before_waiting();
-        fd = open_identified(path, O_WRONLY, status, file.error_, &created);
-    } else if (fd >= 0 && !S_ISREG(status.st_mode) && sys::make_blocking(fd) != 0) {
-        // A pipe or a device written without waiting would fail when full.
-        file.error_ = {static_cast<std::uint32_t>(errno)};
+    const int flags = may_wait ? O_WRONLY : O_WRONLY | O_NONBLOCK;
+    const int fd = open_identified(path, flags, status, file.error_, &created);
+    if (fd < 0) {
+        const std::uint32_t code = file.error_.system_code;
+        if (!may_wait && file.error_.kind == FileError::Kind::system &&
+            (code == ENXIO || code == EWOULDBLOCK)) {
+            file.error_.kind = FileError::Kind::would_wait;
+        }
+        return false;
+    }
+    // A pipe or a device written without waiting would fail when full.
+    if (!may_wait && !S_ISREG(status.st_mode) && sys::make_blocking(fd) != 0) {
+        file.error_ = FileError::system(static_cast<std::uint32_t>(errno));
         sys::close(fd);
         return false;
     }
-    if (fd < 0) return false;
     file = File(fd, id_of(status), S_ISREG(status.st_mode), created);
     return true;
 }
 
-bool File::refuse_output(std::string_view path, FileError::Refusal refusal) {
+void File::discard(std::string_view path) {
     const bool take_back = created_;
-    refuse(refusal);
+    close();
     if (take_back) sys::unlink(path.data());
-    return false;
 }
 
 bool File::truncate() {
     if (!holds_bytes_ || sys::ftruncate(fd_of(handle_), 0) == 0) return true;
-    return give_up({static_cast<std::uint32_t>(errno)});
+    return give_up(FileError::system(static_cast<std::uint32_t>(errno)));
 }
 
 CommandLine command_line(int argc, char** argv) { return {argc, argv}; }

@@ -30,7 +30,7 @@ HANDLE handle_of(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle)
 // A name with a NUL byte cannot reach the system whole, so it names no file.
 bool has_nul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
 
-FileError last_system_error() { return {static_cast<std::uint32_t>(::GetLastError())}; }
+FileError last_system_error() { return FileError::system(::GetLastError()); }
 
 // The longest path the wide functions take, in UTF-16 units.
 constexpr std::size_t longest_path = 32767;
@@ -48,11 +48,11 @@ bool from_code_page(std::string_view path, std::wstring& wide, FileError& error)
     const int wide_length =
         ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(), length, nullptr, 0);
     if (wide_length <= 0) {
-        error = {0, FileError::Refusal::name_outside_code_page, code_page};
+        error = {FileError::Kind::name_outside_code_page, 0, code_page};
         return false;
     }
     if (static_cast<std::size_t>(wide_length) > longest_path) {
-        error = {ERROR_FILENAME_EXCED_RANGE};
+        error = FileError::system(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
     wide.assign(static_cast<std::size_t>(wide_length), L'\0');
@@ -68,7 +68,7 @@ bool from_code_page(std::string_view path, std::wstring& wide, FileError& error)
         ::WideCharToMultiByte(CP_ACP, no_best_fit, wide.data(), wide_length, back.data(),
                               back_length, nullptr, &lossy);
         if (lossy || back != path) {
-            error = {0, FileError::Refusal::name_outside_code_page, code_page};
+            error = {FileError::Kind::name_outside_code_page, 0, code_page};
             return false;
         }
     }
@@ -85,14 +85,14 @@ bool from_code_page(std::string_view path, std::wstring& wide, FileError& error)
 // or is longer than the longest path, the mark included.
 bool wide_path(std::string_view path, std::wstring& name, FileError& error) {
     if (has_nul(path)) {
-        error = {0, FileError::Refusal::nul_in_name};
+        error = {FileError::Kind::nul_in_name};
         return false;
     }
     // The longest path counts UTF-16 units, and no code page takes more
     // than three bytes for one: a longer name is too long before it is
     // converted, however large.
     if (path.empty() || path.size() > 3 * longest_path) {
-        error = {path.empty() ? DWORD{ERROR_PATH_NOT_FOUND} : DWORD{ERROR_FILENAME_EXCED_RANGE}};
+        error = FileError::system(path.empty() ? ERROR_PATH_NOT_FOUND : ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
     // A name is at most 64 KiB here; should even that be too much, the
@@ -115,12 +115,12 @@ bool wide_path(std::string_view path, std::wstring& name, FileError& error) {
         name = starts_with(full, L"\\\\") ? L"\\\\?\\UNC\\" + full.substr(2)  // \\server\share
                                           : L"\\\\?\\" + full;
         if (name.size() > longest_path) {
-            error = {ERROR_FILENAME_EXCED_RANGE};
+            error = FileError::system(ERROR_FILENAME_EXCED_RANGE);
             return false;
         }
         return true;
     } catch (const std::bad_alloc&) {
-        error = {ERROR_NOT_ENOUGH_MEMORY};
+        error = FileError::system(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
 }
@@ -180,7 +180,7 @@ HANDLE open_identified(std::string_view path, DWORD access, DWORD disposition,
         error = last_system_error();
         // Windows refuses a directory as access denied; say what it is.
         if (error.system_code == ERROR_ACCESS_DENIED && is_directory(name)) {
-            error = {0, FileError::Refusal::directory};
+            error = {FileError::Kind::directory};
         }
         // A file another program holds, as a shell holds the file it sends
         // a program's output to, is still known by its attributes.
@@ -196,8 +196,7 @@ HANDLE open_identified(std::string_view path, DWORD access, DWORD disposition,
         return handle;
     }
     if (!identify(handle, identity) || identity.is_directory) {
-        error = identity.is_directory ? FileError{0, FileError::Refusal::directory}
-                                      : last_system_error();
+        error = identity.is_directory ? FileError{FileError::Kind::directory} : last_system_error();
         ::CloseHandle(handle);
         if (identity.created) ::DeleteFileW(name.c_str());
         return INVALID_HANDLE_VALUE;
@@ -300,9 +299,7 @@ bool File::give_up(FileError why) {
     return false;
 }
 
-// CreateFile does not wait for the other end of a pipe, so there is no
-// waiting to tell of.
-bool File::open_for_reading(std::string_view path, BeforeWaiting&, File& file) {
+bool File::open_for_reading(std::string_view path, File& file) {
     file = File();
     Identity identity;
     const HANDLE handle = open_identified(path, GENERIC_READ, OPEN_EXISTING, identity, file.error_);
@@ -311,7 +308,8 @@ bool File::open_for_reading(std::string_view path, BeforeWaiting&, File& file) {
     return true;
 }
 
-bool File::open_for_writing(std::string_view path, BeforeWaiting&, File& file) {
+// CreateFile does not wait for the other end of a pipe.
+bool File::open_for_writing(std::string_view path, bool, File& file) {
     file = File();
     // OPEN_ALWAYS rather than CREATE_ALWAYS: the file is emptied only once
     // it is known not to be a guarded one.
@@ -327,13 +325,12 @@ bool File::open_for_writing(std::string_view path, BeforeWaiting&, File& file) {
     return true;
 }
 
-bool File::refuse_output(std::string_view path, FileError::Refusal refusal) {
+void File::discard(std::string_view path) {
     const bool take_back = created_;
-    refuse(refusal);
+    close();
     std::wstring name;
     FileError ignored;
     if (take_back && wide_path(path, name, ignored)) ::DeleteFileW(name.c_str());
-    return false;
 }
 
 bool File::truncate() {

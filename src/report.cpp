@@ -122,7 +122,7 @@ void report_opened(Console& console, std::string_view path) {
     console.message_done();
 }
 
-void report_failure(Console& console, Text error, std::string_view path, const FileError& why) {
+void report_failure(Console& console, Text error, std::string_view path, const Failure& why) {
     put(console, Text::left_bracket);
     console.put(path);
     put(console, error);

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "console.h"
+#include "error_line.h"
 #include "platform.h"
 
 namespace kerfline {
@@ -49,7 +50,7 @@ void report_opened(Console& console, std::string_view path);
 
 // "[path]" followed by `error` on the console, for scripts that read it,
 // and the reason on standard error: "kerfline: path: reason".
-void report_failure(Console& console, Text error, std::string_view path, const FileError& why);
+void report_failure(Console& console, Text error, std::string_view path, const Failure& why);
 // What is left to say when memory runs out where no file is to blame.
 void report_out_of_memory(Console& console);
 
