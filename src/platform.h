@@ -96,8 +96,6 @@ public:
     // A file on disk, not a pipe, a terminal or a device: a write to it
     // never waits for another program.
     bool on_disk() const { return on_disk_; }
-    // Whether the open that gave this file created it.
-    bool created() const { return created_; }
     // Whether id() tells which file this is: once it is open, or when an
     // open failed only because another program holds the file.
     bool identified() const { return is_open() || identified_; }
@@ -153,7 +151,7 @@ void prepare_process();
 // The arguments as the tool takes them, the program's name first. On Windows
 // they come from the wide command line, each converted to the ANSI code page
 // exactly, as a name in a form must be: the C runtime's argv is converted
-// with the code page's best-fit table, where "plan-\u00df.form" becomes
+// with the code page's best-fit table, where "plan-ß.form" becomes
 // "plan-s.form", another file. One that does not convert holds '?' for what
 // the code page lacks and is marked inexact.
 struct CommandLine {
