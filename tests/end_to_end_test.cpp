@@ -142,14 +142,16 @@ protected:
         }
     }
 
-    // Runs `form` over `input` and checks the whole outcome against the model.
-    void expect_as_modelled(const std::string& form, const std::string& input) {
+    // Runs `form` over `input` and checks the outcome against the model: the
+    // report too when it comes back whole, through a pipe.
+    void expect_as_modelled(const std::string& form, const std::string& input,
+                            const ToolOptions& options = {}) {
         empty_folder();
         folder.write("form", form);
         folder.write("input", input);
         const ModelRun expected = model_run(form, input);
-        const ToolRun actual = run({"form", "input"});
-        EXPECT_EQ(actual.console, expected.console);
+        const ToolRun actual = run({"form", "input"}, options);
+        if (options.report_to == ReportTo::pipe) EXPECT_EQ(actual.console, expected.console);
         EXPECT_EQ(actual.status, expected.status);
         Files files = expected.outputs;
         files["form"] = form;
@@ -177,16 +179,14 @@ protected:
     static std::string reason(const std::string& path, const std::string& words) {
         return "kerfline: " + path + ": " + words + "\n";
     }
-    // A system error in the system's own words: strerror's, or FormatMessage's
-    // under Wine.
+    // A system error in the system's words: strerror's, or FormatMessage's under Wine.
     static std::string system_words(int error, const char* windows_words) {
         return testing_windows_build() ? windows_words : std::strerror(error);
     }
 
     std::string preamble() const { return report({"form", "input"}); }
 
-    // Each name is the input file under another spelling: refused before
-    // a byte of the input changes.
+    // Each name is the input under another spelling: refused before a byte of it changes.
     void expect_each_refused_as_the_input(const std::vector<std::string>& names,
                                           const std::string& input) {
         for (const std::string& name : names) {
@@ -200,13 +200,11 @@ protected:
     }
 };
 
-// Runs that end as they must, each compared whole: report, reason, status
-// and every file.
+// Runs that end as they must: report, reason, status and every file.
 TEST_F(Split, EachRunEndsAsItMust) {
     const std::string missing_words = system_words(ENOENT, "File not found");
-    // Paths longer than 260 characters, which Windows refuses to programs
-    // that do not ask for more: an output deep in folders and the form by
-    // its absolute path, each echoed as typed.
+    // Paths past the 260 characters Windows allows a program that does not ask for
+    // more: an output deep in folders and the form by its absolute path, echoed as typed.
     const std::string separator = testing_windows_build() ? "\\" : "/";
     std::string deep;
     std::string deep_name;
@@ -233,8 +231,7 @@ TEST_F(Split, EachRunEndsAsItMust) {
          reason("no-form", missing_words)},
         {{{"form", "M\nout\n1\n"}}, {"form", "./no-input"},
          report({"form"}) + cannot_open_text("./no-input"), reason("./no-input", missing_words)},
-        // The reason stays one line: a control byte of the path is escaped
-        // there, and only there.
+        // The reason stays one line: a control byte of the path is escaped there, only there.
         {{{"form", "M\nout\n1\n"}}, {"form", "no\nsuch\t\x1b"},
          report({"form"}) + cannot_open_text("no\nsuch\t\x1b"),
          reason("no\\nsuch\\t\\x1b", system_words(ENOENT, "Invalid name"))},
@@ -244,8 +241,7 @@ TEST_F(Split, EachRunEndsAsItMust) {
          report({"form"}) + cannot_open_text("dir"), reason("dir", "Is a directory")},
         {{{"dir/", ""}, {"form", "M\ndir\n1\n"}, {"input", "M\n"}}, {"form", "input"},
          refused({"form", "input"}, {{"M", "dir", 1}}), reason("dir", "Is a directory")},
-        // The first two outputs are complete and closed when the third cannot
-        // be opened; the fourth record is never read.
+        // Two outputs complete and closed when the third cannot be opened; the fourth unread.
         {{{"form", four}, {"input", four_input}}, {"form", "input"},
          refused({"form", "input"}, {{"A", "one", 1}, {"B", "two", 2}, {"C", "missing/three", 1}}),
          reason("missing/three", system_words(ENOENT, "Path not found")), 1,
@@ -270,18 +266,17 @@ TEST_F(Split, EachRunEndsAsItMust) {
 TEST_F(Split, InputLineLongerThanMemoryKeepsMemoryBounded) {
     if (testing_sanitized_build()) GTEST_SKIP() << "sanitizers keep memory of their own";
     // Longer than the 16 MiB the run must stay below, so a run that held it would show.
-    constexpr std::size_t size = 20 * 1024 * 1024;
-    // Then 300,000 records that copy nothing: their 13 MB of report must go
-    // out as it comes, not wait in memory.
+    constexpr std::size_t huge = 20 * 1024 * 1024;
+    // Then 300,000 records that copy nothing: their 13 MB of report go out as they come.
     std::string skipped;
     for (int i = 0; i < 300000; ++i) skipped += "M\nskipped\n0\n";
     folder.write("form", "never\nout\n1\n" + skipped);
     // Written and dropped before the run: a forked child counts its parent's memory as its own.
-    folder.write("input", std::string(size, 'y'));
-    const ToolRun result = run({"form", "input"});
-    EXPECT_EQ(result.status, 0);
-    if (!testing_under_emulator()) EXPECT_LT(result.max_rss_kib, 16 * 1024);
-    EXPECT_EQ(folder.read("out"), std::string(size, 'y'));
+    folder.write("input", std::string(huge, 'y'));
+    const ToolRun streamed = run({"form", "input"});
+    EXPECT_EQ(streamed.status, 0);
+    if (!testing_under_emulator()) EXPECT_LT(streamed.max_rss_kib, 16 * 1024);
+    EXPECT_EQ(folder.read("out"), std::string(huge, 'y'));
 }
 
 // A form's long marker or name costs its own length once, and only while
@@ -299,26 +294,22 @@ TEST_F(Split, LongFormLinesCostTheirOwnLengthOnce) {
     folder.write("form", m + "\nout\n1\nrest\n" + std::string(size, 'n') + "\n1" +
                              std::string(size, '0') + "\n");
     folder.write("input", "a\n" + m.substr(1) + "x\n" + m + "\nrest\n");
-    // A forked child counts its parent's memory as its own: what the runner
-    // freed goes back to the system first.
+    // A forked child counts its parent's memory as its own: give back what was freed.
     ::malloc_trim(0);
     const ToolRun result = run({"form", "input"});
     EXPECT_EQ(result.errors, reason(std::string(size, 'n'),
                                     system_words(ENAMETOOLONG, "File name is too long")));
     EXPECT_EQ(result.status, 1);
-    // The tool's own, one of the long lines at a time, and half a line for
-    // the buffers that the short run did not fill: well below the 16 MiB
-    // plus the longest marker and name that the tool promises.
+    // Its own, one long line at a time, and half a line for buffers the short run did
+    // not fill: well below the 16 MiB plus longest marker and name the tool promises.
     if (!testing_under_emulator()) EXPECT_LT(result.max_rss_kib, own_kib + 3 * size / 2 / 1024);
     EXPECT_EQ(folder.read("out"), "a\n" + m.substr(1) + "x\n" + m + "\n");
 }
 
-// Memory that runs out ends the run with status 1 and says so, wherever it
-// runs out: before the first record, or on a form line too long for it.
+// Memory that runs out ends the run with status 1 and says so, before the first
+// record or on a form line too long for it.
 TEST_F(Split, RunningOutOfMemoryIsAFailureThatSaysSo) {
-    if (testing_sanitized_build()) {
-        GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
-    }
+    if (testing_sanitized_build()) GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
     if (testing_under_emulator()) GTEST_SKIP() << "the limit would fall on the emulator";
     folder.write("form", "M\nout\n1\n");
     folder.write("input", "m\n");
@@ -327,8 +318,7 @@ TEST_F(Split, RunningOutOfMemoryIsAFailureThatSaysSo) {
         options.address_space_limit = kib * 1024;
         return run_tool(folder.path(), {"form", "input"}, options);
     };
-    // Below a floor the loader cannot map the program (status 127); found by
-    // halving, in steps of 16 KiB, so that the walk below starts there.
+    // Halved in 16 KiB steps to the floor where the loader can map the program (not 127).
     constexpr std::size_t step = 16;
     std::size_t too_small = 1024 / step - 1;
     std::size_t floor = 64 * 1024 / step;
@@ -336,8 +326,7 @@ TEST_F(Split, RunningOutOfMemoryIsAFailureThatSaysSo) {
         const std::size_t middle = (too_small + floor) / 2;
         (run_within(middle * step).status == 127 ? too_small : floor) = middle;
     }
-    // Every limit from the floor to one the run fits in: below that, the run
-    // ends before its first record.
+    // Every limit from there to one the run fits in: below it, no record is begun.
     ToolRun result;
     std::size_t out_of_memory = 0;
     std::size_t kib = floor * step;
@@ -362,13 +351,11 @@ TEST_F(Split, RunningOutOfMemoryIsAFailureThatSaysSo) {
     EXPECT_EQ(result.status, 1);
 }
 
-// Past 2 GiB a 32-bit build needs 64-bit file offsets to open a file and to
-// write on: a sparse input with its markers past the 2 and the 4 GiB marks,
-// and a first section of more than 2 GiB written out. The files go to the
-// folder KERFLINE_TEST_LARGE_FILES names, a build folder, whose file system
-// keeps the input sparse (the temporary folder may be memory). Only the
-// 32-bit builds' presets set it: a 64-bit build has 64-bit sizes anyway,
-// and there the case would cost 2 GiB of writes on every run for nothing.
+// Past 2 GiB a 32-bit build needs 64-bit offsets to open and to write: a
+// sparse input with markers past 2 and 4 GiB, and a first section of more
+// than 2 GiB. KERFLINE_TEST_LARGE_FILES names a build folder that keeps the
+// input sparse (the temporary folder may be memory); only 32-bit builds
+// set it: a 64-bit build would pay 2 GiB of writes on every run for nothing.
 TEST_F(Split, InputsAndOutputsPastFourGiB) {
     if (large_file_folder().empty()) GTEST_SKIP() << "runs against 32-bit builds only";
     constexpr std::uintmax_t gib = std::uintmax_t{1} << 30;
@@ -423,10 +410,9 @@ TEST_F(Split, NeverWritesOverItsInputHoweverNamed) {
     }
     expect_each_refused_as_the_input(names, input);
 
-    // An overlay mount shows a file of the folder beneath it on a device of
-    // its own, with the same index and the same size and time: named
-    // beneath it, the input, or the log appended to through it, is the same
-    // file. Strangers that share only an index on two file systems are not.
+    // An overlay shows a file of the folder beneath it on a device of its own, with
+    // the same index, size and time: the input, or the log appended to through it,
+    // named beneath it is the same file. Strangers sharing only an index are not.
     if (testing_windows_build() || !own_mount_namespace()) return;
     const std::string at = folder.path().string() + "/";
     for (const char* name : {"lower", "upper", "work", "merged", "one", "two"}) {
@@ -472,9 +458,8 @@ TEST_F(Split, NeverWritesOverItsInputHoweverNamed) {
 // of its record.
 TEST_F(Split, NeverWritesOverItsReportOrItsReasons) {
     folder.write("input", "a\nM\n");
-    // Each row: the form and the input named on the command line, the form's
-    // output (none: an argument is refused), and the reason. Standard output
-    // goes to "log", standard error to "errors".
+    // Arguments, the form's output (none: an argument is refused) and the reason;
+    // standard output goes to "log", standard error to "errors".
     for (const auto& [form_name, input_name, output, why] : std::vector<std::array<std::string, 4>>{
              {"form", "input", "log", "the output is the file the report goes to"},
              {"form", "input", "errors", "the output is the file standard error goes to"},
@@ -491,8 +476,7 @@ TEST_F(Split, NeverWritesOverItsReportOrItsReasons) {
             !output.empty() ? refused({"form", "input"}, {{"M", output, 1}})
                             : banner_text + (form_name == "form" ? opened_text("form") : "") +
                                   cannot_open_text(refused_name);
-        // Wine's own shell makes the redirects Windows files, with an
-        // identity; one made by the Linux shell has none there.
+        // Wine's shell makes the redirects Windows files with an identity; Linux's cannot.
         const ToolRun result =
             testing_windows_build()
                 ? run_in_windows_shell(form_name + " " + input_name + " > log 2> errors")
@@ -519,8 +503,7 @@ TEST_F(Split, NeverWritesOverItsReportOrItsReasons) {
     EXPECT_EQ(result.status, 0);
 }
 
-// Devices, files of /proc, closed standard streams and the file-size limit
-// are Linux's, and behave as they do there.
+// Devices, /proc, closed standard streams and the file-size limit, as Linux has them.
 TEST_F(Split, SystemFilesAndLimitsBehaveAsTheyDo) {
     if (testing_windows_build()) {
         GTEST_SKIP() << "Windows has no /dev/null, /dev/full, /dev/stdin or /dev/stdout (its NUL "
@@ -579,7 +562,7 @@ TEST_F(Split, SystemFilesAndLimitsBehaveAsTheyDo) {
 }
 
 // Some 140 KB of report, past the console's buffer and a pipe's, that no
-// one reads: the split goes on to its end.
+// one reads or that the file-size limit cuts short: the split goes on to its end.
 TEST_F(Split, AGoneConsoleNeverStopsTheSplit) {
     std::string input;
     std::string form;
@@ -587,40 +570,15 @@ TEST_F(Split, AGoneConsoleNeverStopsTheSplit) {
         input += "line " + std::to_string(i) + "\nM\n";
         form += "M\nout" + std::to_string(i) + (i % 500 == 499 ? "\n1\n" : "\n0\n");
     }
-    folder.write("form", form);
-    folder.write("input", input);
-    Files expected = model_run(form, input).outputs;
-    expected["form"] = form;
-    expected["input"] = input;
     for (ReportTo report_to : {ReportTo::pipe_closed_at_once, ReportTo::closed}) {
-        const ToolRun result = run({"form", "input"}, {report_to});
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(folder.files(), expected);
+        expect_as_modelled(form, input, {report_to});
     }
-}
-
-// A report past the file-size limit is a report cut short, never a split.
-TEST_F(Split, FileSizeLimitCutsAReportShortNotTheRun) {
     if (testing_windows_build()) GTEST_SKIP() << "Windows has no file-size limit";
-    constexpr std::size_t limit = 100 * 1024;
-    std::string form;
-    std::string input;
-    for (int i = 0; i < 3000; ++i) {
-        form += "marker number " + std::to_string(i) + "\nout" + std::to_string(i) + "\n1\n";
-        input += "line\nmarker number " + std::to_string(i) + "\n";
-    }
-    folder.write("form", form);
-    folder.write("input", input);
     const ScratchFolder logs;
-    const ToolRun result = run({"form", "input"}, {.report_to = ReportTo::file,
-                                                   .file_size_limit = limit,
-                                                   .report_file = logs.path() / "log"});
-    EXPECT_EQ(result.status, 0);
+    constexpr std::size_t limit = 100 * 1024;
+    expect_as_modelled(form, input, {.report_to = ReportTo::file, .file_size_limit = limit,
+                                     .report_file = logs.path() / "log"});
     EXPECT_EQ(logs.read("log").size(), limit);
-    Files expected = model_run(form, input).outputs;
-    expected["form"] = form;
-    expected["input"] = input;
-    EXPECT_EQ(folder.files(), expected);
 }
 
 // A log follows the run: while the tool waits, for the input, the form or
@@ -672,15 +630,14 @@ TEST_F(Split, RedirectedReportKeepsUpWhateverTheToolWaitsFor) {
         other.join();
         EXPECT_TRUE(seen_while_waiting) << name << ": " << logs.read("log");
         EXPECT_EQ(result.status, 0);
-        fs::remove(fifo);
+        fs::remove(fifo);  // an ordinary file again next
         return written;
     };
     const std::string first_records = report({"form", "input"}, {{"A", "one", 1}});
     folder.write("form", "A\none\n1\nB\ntwo\n1\n");
     run_stalled("input", OtherEnd::writer, "a\nA\nb\n", "B\n",
                 first_records + block_text(1, "B", "two", 1) + opened_text("two"));
-    // The second record's section is in the input's buffer already, so only
-    // a read of the form would write out its block.
+    // The second section is in the input's buffer: only a read of the form writes its block.
     folder.write("input", "a\nA\nb\nB\n");
     run_stalled("form", OtherEnd::writer, "A\none\n1\nB\nskipped\n0\n", "C\nthree\n2\n",
                 first_records + block_text(1, "B", "skipped", 0));
@@ -690,8 +647,7 @@ TEST_F(Split, RedirectedReportKeepsUpWhateverTheToolWaitsFor) {
     folder.write("form", "A\none\n1\nB\nfifo\n1\n");
     EXPECT_EQ(run_stalled("fifo", OtherEnd::reader, "", "", first_records + block_text(1, "B", "fifo", 1)),
               "b\nB\n");
-    // Many records read at once, and a FIFO that takes a section larger than
-    // it holds only when the log has every record's report.
+    // Many records at once, then a FIFO that takes more than it holds once the log is whole.
     std::string form;
     std::string input;
     for (int i = 0; i < 500; ++i) {
@@ -706,33 +662,25 @@ TEST_F(Split, RedirectedReportKeepsUpWhateverTheToolWaitsFor) {
     EXPECT_EQ(run_stalled("fifo", OtherEnd::reader_first, "", "", model_run(form, input).console),
               section + "\nM\n");
 
-    // Stopped from outside, the run ends as that signal ends a program, and
-    // the log holds the whole messages of the report so far: the block of
-    // every output on disk.
+    // Stopped from outside, it ends as the signal ends a program, its log holding whole
+    // messages: the block of every output on disk.
     form.clear();
     input.clear();
     for (int i = 0; i < 20000; ++i) {
-        form += "M\nout" + std::to_string(i) + "\n1\n";
+        form += "M\nstop/" + std::to_string(i) + "\n1\n";
         input += "line\nM\n";
     }
     folder.write("form", form);
     folder.write("input", input);
     const std::string whole = model_run(form, input).console;
-    auto outputs_on_disk = [&](bool remove) {
-        long count = 0;
-        for (const auto& entry : fs::directory_iterator(folder.path())) {
-            if (!entry.path().filename().string().starts_with("out")) continue;
-            ++count;
-            if (remove) fs::remove(entry.path());
-        }
-        return count;
-    };
+    const fs::path outputs = folder.path() / "stop";
     for (const int stop : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE("signal " + std::to_string(stop));
-        outputs_on_disk(true);
+        fs::remove_all(outputs);
+        fs::create_directory(outputs);
         to_log.while_running = [&](int pid) {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-            while (!fs::exists(folder.path() / "out100") && std::chrono::steady_clock::now() < deadline) {
+            while (!fs::exists(outputs / "100") && std::chrono::steady_clock::now() < deadline) {
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
             ::kill(pid, stop);
@@ -742,11 +690,10 @@ TEST_F(Split, RedirectedReportKeepsUpWhateverTheToolWaitsFor) {
         // What the log lacks begins a message: a block, or an output's open.
         ASSERT_TRUE(whole.starts_with(log)) << log.substr(log.size() - std::min<std::size_t>(log.size(), 200));
         const std::string rest = whole.substr(log.size());
-        EXPECT_TRUE(rest.empty() || rest.starts_with("#####") || rest.starts_with("out")) << rest.substr(0, 40);
-        const long outputs = outputs_on_disk(false);
-        ASSERT_GT(outputs, 0);
-        const std::string last = "out" + std::to_string(outputs - 1);
-        EXPECT_NE(log.find(block_text(outputs - 1, "M", last, 1)), std::string::npos) << last;
+        EXPECT_TRUE(rest.empty() || rest.starts_with("#####") || rest.starts_with("stop/")) << rest.substr(0, 40);
+        const long last = static_cast<long>(std::distance(fs::directory_iterator(outputs), {})) - 1;
+        ASSERT_GE(last, 0);
+        EXPECT_NE(log.find(block_text(last, "M", "stop/" + std::to_string(last), 1)), std::string::npos) << last;
     }
 }
 
@@ -826,29 +773,31 @@ TEST_F(WindowsSplit, NamesAreReadAsWindowsReadsThem) {
          reason("missing\\three", "Path not found"), 1, {{"one", "a\nA\n"}, {"two", ""}}},
         {{{"form", "M\nNUL\n1\nN\nnul\n2\n"}, {"input", "a\nM\nb\nN\n"}}, {"form", "input"},
          report({"form", "input"}, {{"M", "NUL", 1}, {"N", "nul", 2}}), "", 0},
-        // Names the code page holds are taken as they are, arguments and names in
-        // a form alike: kanji, one whose second byte is a backslash (表, 95 5C), half-width kana.
+        // Names in the code page are taken, arguments and in a form: kanji, 表 (95 5C), kana.
         {{{"表.form", kanji}, {"ｱ.in", "a\nEND\nb\nEND2\n"}}, {"表.form", "ｱ.in"},
          report({"\x95\x5c.form", "\xb1.in"},
                 {{"END", "\x95\x5c\x8e\xa6.txt", 1}, {"END2", "\xb1\xb2.txt", 1}}),
          "", 0, {{"表示.txt", "a\nEND\n"}, {"ｱｲ.txt", "b\nEND2\n"}}, code_page_932},
-        // A name the ANSI code page cannot hold exactly is refused: converted as
-        // Windows converts names, the bytes it lacks would become one stand-in, and
-        // "bad\x82.txt" and "bad\x83.txt" (a lead byte before ".") one file.
+        // A name the ANSI code page cannot hold exactly is refused: as Windows converts names,
+        // "bad\x82.txt" and "bad\x83.txt" (a lead byte before ".") would be one file.
         {{{"form", lacking}, {"input", "a\nM\nb\nN\n"}}, {"form", "input"},
          refused({"form", "input"}, {{"M", "ok.txt", 1}, {"N", "bad\x82.txt", 1}}),
          reason("bad\x82.txt", not_in_932), 1, {{"ok.txt", "a\nM\n"}}, code_page_932},
-        // The longest path counts once the name is made absolute and marked \\?\:
-        // past it, the system would open a name cut short, another file.
+        // Past the longest path, made absolute and marked \\?\, a name would be cut short.
         {{{"form", "M\n" + longest + "\n1\n"}, {"input", "a\nM\n"}}, {"form", "input"},
          refused({"form", "input"}, {{"M", longest, 1}}), reason(longest, "File name is too long")},
-        // Windows ignores letter case in names: this output is the form.
+        // Windows ignores letter case and a trailing dot in names: the form, and the input.
         {{{"form", "M\nFORM\n1\n"}, {"input", "a\nM\n"}}, {"form", "input"},
          refused({"form", "input"}, {{"M", "FORM", 1}}), reason("FORM", "the output is the form file")},
     };
-    // So are arguments, before anything is opened: converted as the C
-    // runtime converts them, with the code page's best fit, "plan-ß.form"
-    // would read "plan-s.form", and a run meant to skip keep.txt write it.
+    for (const std::string& name : {"INPUT"s, ".\\Input"s, "sub\\..\\inPut"s, "input."s,
+                                    windows_path(folder.path() / "INPUT")}) {
+        rows.push_back({{{"form", "M\n" + name + "\n2\n"}, {"input", "a\nM\nb\n"}, {"sub/", ""}},
+                        {"form", "input"}, refused({"form", "input"}, {{"M", name, 2}}),
+                        reason(name, "the output is the input file")});
+    }
+    // So are arguments, before anything is opened: with the C runtime's best fit,
+    // "plan-ß.form" would read "plan-s.form", and a run meant to skip keep.txt write it.
     const Files plans = {{"plan-ß.form", "END\nkeep.txt\n0\n"}, {"plan-s.form", "END\nkeep.txt\n1\n"},
                          {"keep.txt", "precious\n"}, {"in.txt", "a\nEND\n"}};
     for (const auto& [form, input, shown] : std::vector<std::array<std::string, 3>>{
@@ -864,8 +813,7 @@ TEST_F(WindowsSplit, NamesAreReadAsWindowsReadsThem) {
     const ToolRun missing = run({"missing", "input"}, code_page_932);
     EXPECT_TRUE(missing.errors.starts_with("kerfline: missing: ")) << missing.errors;
     EXPECT_FALSE(missing.errors.ends_with("\x81\x42\n")) << missing.errors;
-    // The longest path counts UTF-16 units, not bytes: 16,448 kanji are
-    // 32,896 bytes in code page 932, and within it.
+    // It counts UTF-16 units, not bytes: 16,448 kanji, 32,896 bytes in code page 932, fit.
     folder.write("input", "a\nM\n");
     std::string kanji_path = "missing\\";
     for (int i = 0; i < 16440; ++i) kanji_path += "\x95\x5c";
@@ -875,16 +823,6 @@ TEST_F(WindowsSplit, NamesAreReadAsWindowsReadsThem) {
     const ToolRun short_path = run({"form", "input"}, code_page_932);
     const std::string not_found = short_path.errors.substr(short_path.errors.rfind(": "));
     EXPECT_TRUE(result.errors.ends_with(not_found)) << not_found;
-}
-
-TEST_F(WindowsSplit, SameFileInAnotherSpellingIsRefused) {
-    const std::string input = "a\nM\nb\n";
-    fs::create_directory(folder.path() / "sub");
-    folder.write("input", input);
-    // Windows ignores letter case and a trailing dot in names.
-    expect_each_refused_as_the_input({"INPUT", ".\\Input", "sub\\..\\inPut", "input.",
-                                      windows_path(folder.path() / "INPUT")},
-                                     input);
 }
 
 TEST_F(WindowsSplit, ReportLinesEndInCrLfWhateverTheEchoedBytes) {
