@@ -35,13 +35,17 @@ void make_file(const std::string& name, std::string bytes) {
     memory.files[name] = std::move(bytes);
 }
 
+// A failed call, as the kernel reports it.
+int failure(int error) {
+    errno = error;
+    return -1;
+}
+
 OpenFile* open_file(int fd) {
     const auto found = memory.open.find(fd);
-    if (found == memory.open.end()) {
-        errno = EBADF;
-        return nullptr;
-    }
-    return &found->second;
+    if (found != memory.open.end()) return &found->second;
+    failure(EBADF);
+    return nullptr;
 }
 
 }  // namespace
@@ -60,25 +64,19 @@ std::size_t memory_open_count() { return memory.open.size(); }
 
 namespace kerfline::sys {
 
+using fuzzing::failure;
 using fuzzing::make_file;
 using fuzzing::memory;
 using fuzzing::open_file;
 using fuzzing::OpenFile;
 
 int open(const char* path, int flags) {
-    if (*path == '\0') {  // as the kernel has it
-        errno = ENOENT;
-        return -1;
-    }
+    if (*path == '\0') return failure(ENOENT);  // as the kernel has it
     if (memory.files.count(path) == 0) {
-        if ((flags & O_CREAT) == 0) {
-            errno = ENOENT;
-            return -1;
-        }
+        if ((flags & O_CREAT) == 0) return failure(ENOENT);
         make_file(path, {});
     } else if ((flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL)) {
-        errno = EEXIST;
-        return -1;
+        return failure(EEXIST);
     }
     const int fd = memory.next_fd++;
     memory.open[fd] = {path, 0};
@@ -117,10 +115,7 @@ int close(int fd) {
 }
 
 // Descriptors here start above the standard streams, so none is moved.
-int duplicate_above(int, int) {
-    errno = EBADF;
-    return -1;
-}
+int duplicate_above(int, int) { return failure(EBADF); }
 
 int fstat(int fd, struct stat* status) {
     OpenFile* file = open_file(fd);

@@ -26,17 +26,14 @@ void print_escaped(const char* label, const std::string& bytes) {
     std::fprintf(stderr, "\"\n");
 }
 
-void require_same(const std::string& actual, const std::string& modelled, const char* what) {
-    if (actual == modelled) return;
-    std::fprintf(stderr, "the run disagrees with the model: %s\n", what);
-    print_escaped("run", actual);
-    print_escaped("model", modelled);
-    std::abort();
-}
-
-void require(bool holds, const char* what) {
+// Stops the fuzzer where the run and the model part, showing both.
+void require(bool holds, const char* what, const std::string& run = "", const std::string& model = "") {
     if (holds) return;
     std::fprintf(stderr, "the run disagrees with the model: %s\n", what);
+    if (run != model) {
+        print_escaped("run", run);
+        print_escaped("model", model);
+    }
     std::abort();
 }
 
@@ -56,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int status = run_driver({3, argv});
 
     const testing::ModelRun expected = testing::model_run(form, input);
-    require_same(fuzzing::memory_console(), expected.console, "report");
+    require(fuzzing::memory_console() == expected.console, "report", fuzzing::memory_console(),
+            expected.console);
     require(status == expected.status, "exit status");
     std::map<std::string, std::string> files = expected.outputs;
     files["form"] = form;

@@ -24,27 +24,18 @@ namespace {
 // not of the code under test; under qemu-user the emulated one answers.
 SearchMethod best_method_of_this_processor() {
 #if defined(__x86_64__) || defined(__i386__)
-    // The AVX methods need the instructions and the system's saving of
-    // their registers (XCR0: the YMM halves, and for AVX-512 the opmask
-    // and ZMM states too).
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    // The AVX methods need the instructions and the system's saving of their
+    // registers (XCR0: the YMM halves, and for AVX-512 the opmask and ZMM states too).
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0, leaf7 = 0;  // leaf7 stays 0 without leaf 7
     if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return SearchMethod::plain;
     const bool sse2 = (edx & bit_SSE2) != 0;
-    const bool avx = (ecx & bit_AVX) != 0 && (ecx & bit_OSXSAVE) != 0;
-    std::uint64_t saved = 0;
-    if (avx) {
-        std::uint32_t low = 0, high = 0;
-        __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-        saved = std::uint64_t{high} << 32 | low;
-    }
-    unsigned leaf7 = 0;  // stays 0 on a processor without leaf 7
+    std::uint32_t saved = 0, high = 0;
+    if ((ecx & bit_AVX) != 0 && (ecx & bit_OSXSAVE) != 0) __asm__("xgetbv" : "=a"(saved), "=d"(high) : "c"(0));
     __get_cpuid_count(7, 0, &eax, &leaf7, &ecx, &edx);
-    const bool ymm = avx && (saved & 0x06) == 0x06;
-    const bool zmm = ymm && (saved & 0xe6) == 0xe6;
-    if (zmm && (leaf7 & bit_AVX512F) != 0 && (leaf7 & bit_AVX512BW) != 0) {
+    if ((saved & 0xe6) == 0xe6 && (leaf7 & bit_AVX512F) != 0 && (leaf7 & bit_AVX512BW) != 0) {
         return SearchMethod::avx512;
     }
-    if (ymm && (leaf7 & bit_AVX2) != 0) return SearchMethod::avx2;
+    if ((saved & 0x06) == 0x06 && (leaf7 & bit_AVX2) != 0) return SearchMethod::avx2;
     return sse2 ? SearchMethod::sse2 : SearchMethod::plain;
 #elif defined(__aarch64__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     return SearchMethod::neon;  // part of every AArch64 processor

@@ -34,8 +34,7 @@ struct Outcome {
     std::string keeps_what_was_read;
 };
 
-// Files are compared by name, size and a digest, so that a failure prints
-// something a person can read.
+// Files by name, size and digest, so that a failure prints something readable.
 std::string summary(const Files& files) {
     std::string text;
     for (const auto& [name, bytes] : files) {
@@ -58,32 +57,21 @@ void expect_files(const Files& actual, const Outcome& expected, const Files& cle
     EXPECT_EQ(summary(comparable), summary(expected.files));
 }
 
-std::vector<Misbehaviour> misbehaviours_of(SystemCall kind) {
-    switch (kind) {
-        case SystemCall::open: return {{EACCES}, {EISDIR}, {EINTR}};
-        case SystemCall::read: return {{EIO}, {EINTR}};
-        case SystemCall::write:
-            return {{ENOSPC}, {EIO}, {EINTR}, {0, Misbehaviour::Kind::take_half},
-                    {0, Misbehaviour::Kind::take_nothing}};
-        case SystemCall::close: return {{EIO}, {EINTR}};
-        case SystemCall::fstat: return {{EIO}};
-        case SystemCall::ftruncate: return {{EIO}};
-    }
-    return {};
-}
+// By SystemCall: how each call is made to misbehave.
+const std::vector<Misbehaviour> misbehaviours_of[] = {
+    {{EACCES}, {EISDIR}, {EINTR}},  // open
+    {{EIO}, {EINTR}},               // read
+    {{ENOSPC}, {EIO}, {EINTR}, {0, Misbehaviour::Kind::take_half}, {0, Misbehaviour::Kind::take_nothing}},
+    {{EIO}, {EINTR}},  // close
+    {{EIO}},           // fstat
+    {{EIO}}};          // ftruncate
 
 std::string describe(const Misbehaviour& misbehaviour) {
-    switch (misbehaviour.kind) {
-        case Misbehaviour::Kind::fail: return "fails with errno " + std::to_string(misbehaviour.error);
-        case Misbehaviour::Kind::take_half: return "takes half its bytes";
-        case Misbehaviour::Kind::take_nothing: return "takes nothing";
-    }
-    return {};
+    if (misbehaviour.kind == Misbehaviour::Kind::fail) return "fails with errno " + std::to_string(misbehaviour.error);
+    return misbehaviour.kind == Misbehaviour::Kind::take_half ? "takes half its bytes" : "takes nothing";
 }
 
-bool is_console_write(const CallRecord& call) {
-    return call.kind == SystemCall::write && call.fd == 1;
-}
+bool is_console_write(const CallRecord& call) { return call.kind == SystemCall::write && call.fd == 1; }
 
 std::size_t position_of(const std::vector<CallRecord>& calls, SystemCall kind, std::size_t index) {
     for (std::size_t at = 0; at < calls.size(); ++at) {
@@ -92,8 +80,7 @@ std::size_t position_of(const std::vector<CallRecord>& calls, SystemCall kind, s
     return calls.size();
 }
 
-// What a terminal had been shown when the tool made its call numbered
-// `other_calls`, counting all but the console's writes.
+// What a terminal showed at the tool's call numbered `other_calls`, console writes not counted.
 std::string console_before(const Recording& terminal_calls, std::size_t other_calls) {
     std::string console;
     std::size_t others = 0;
@@ -107,8 +94,7 @@ std::string console_before(const Recording& terminal_calls, std::size_t other_ca
     return console;
 }
 
-// Lines of filler, exactly `bytes` of them (at least 1), so that a marker
-// after it falls where a case puts it.
+// Exactly `bytes` (at least 1) of filler lines, so that a marker after it falls where wanted.
 std::string filler(char letter, std::size_t bytes) {
     std::string text;
     while (text.size() < bytes) text += std::string(99, letter) + "\n";
@@ -116,9 +102,8 @@ std::string filler(char letter, std::size_t bytes) {
     return text + "\n";
 }
 
-// Windows as small as the inputs below, so that a run of a few kilobytes
-// reads the input in several pieces, as the tool reads a large one, and the
-// walk stays quick.
+// Buffers as small as the inputs below: a run of a few kilobytes reads the input in
+// several pieces, as the tool reads a large one, and the walk stays quick.
 constexpr BufferCapacities small_buffers{1024, 256};
 
 class FaultWalk : public ::testing::Test {
@@ -127,8 +112,7 @@ protected:
     const std::string form_path = path("form");
     const std::string input_path = path("input");
 
-    // A terminal console would otherwise follow the locale of whoever runs
-    // the tests.
+    // A terminal console would otherwise follow the locale of whoever runs the tests.
     void SetUp() override { ::setenv("LC_ALL", "C", 1); }
 
     std::string path(const std::string& name) const { return (folder.path() / name).string(); }
@@ -199,14 +183,10 @@ protected:
         Outcome expected;
         expected.status = 1;
         expected.console = console_before(terminal_calls, other_calls_before);
-        switch (call.kind) {
-            case SystemCall::open:
-            case SystemCall::fstat:
-            case SystemCall::ftruncate: expected.console += cannot_open_text(file); break;
-            case SystemCall::read: expected.console += cannot_read_text(file); break;
-            case SystemCall::write:
-            case SystemCall::close: expected.console += cannot_write_text(file); break;
-        }
+        const bool writing = call.kind == SystemCall::write || call.kind == SystemCall::close;
+        expected.console += call.kind == SystemCall::read ? cannot_read_text(file)
+                            : writing                     ? cannot_write_text(file)
+                                                          : cannot_open_text(file);
         // A write that takes nothing would take nothing again: as a full disk.
         const int error =
             misbehaviour.kind == Misbehaviour::Kind::take_nothing ? ENOSPC : misbehaviour.error;
@@ -249,7 +229,7 @@ protected:
                     std::count_if(clean_calls.calls.begin(), clean_calls.calls.end(),
                                   [&](const CallRecord& call) { return call.kind == kind; }));
                 for (std::size_t index = 0; index < count; ++index) {
-                    for (const Misbehaviour& misbehaviour : misbehaviours_of(kind)) {
+                    for (const Misbehaviour& misbehaviour : misbehaviours_of[static_cast<std::size_t>(kind)]) {
                         const Fault fault{kind, index, misbehaviour};
                         SCOPED_TRACE(std::string(terminal ? "terminal, " : "pipe, ") + name_of(kind) +
                                      " #" + std::to_string(index) + " " + describe(misbehaviour));
@@ -276,32 +256,25 @@ protected:
     }
 };
 
-TEST_F(FaultWalk, FourRecordsOverAMultiBufferInput) {
-    // M1 and the line end of M3 straddle buffer boundaries (at 1024 and 3072).
-    const std::string input = filler('a', 1023) + "M1\n" + filler('b', 800) + "M2\n" +
-                              filler('c', 1240) + "M3\r\n" + filler('d', 1600) + "M4\n" +
-                              "not read\n";
-    const std::string form = "M1\n" + path("one") + "\n1\nM2\n" + path("two") + "\n0\nM3\n" +
-                             path("three") + "\n2\nM4\n" + path("four") + "\n1\n";
-    walk(form, input);
-}
-
-TEST_F(FaultWalk, InputEndingBeforeItsMarkers) {
-    const std::string input = filler('a', 1200) + "M1\n" + filler('b', 100) + "unended";
-    const std::string form = "M1\n" + path("one") + "\n1\nM2\n" + path("two") + "\n1\nM3\n" +
-                             path("three") + "\n2\nM4\n" + path("four") + "\n1\n";
-    walk(form, input);
-}
-
-TEST_F(FaultWalk, FormCutShort) {
-    // A marker longer than the form's buffer, so that the form too is read
-    // in several pieces; in the input it straddles a buffer boundary.
+TEST_F(FaultWalk, EveryFailurePointOfThreeRuns) {
+    const std::string one = path("one"), two = path("two"), three = path("three"), four = path("four");
     const std::string long_marker(400, 'L');
-    const std::string input = filler('a', 1000) + long_marker + "\n" + filler('b', 1200) +
-                              "M2\nM3\n";
-    const std::string form = long_marker + "\n" + path("one") + "\n1\nM2\n" + path("two") +
-                             "\n1\nM3\n" + path("three");
-    walk(form, input);
+    for (const auto& [form, input] : std::vector<std::pair<std::string, std::string>>{
+             // Four records; M1 and the line end of M3 straddle buffer boundaries (1024, 3072).
+             {"M1\n" + one + "\n1\nM2\n" + two + "\n0\nM3\n" + three + "\n2\nM4\n" + four + "\n1\n",
+              filler('a', 1023) + "M1\n" + filler('b', 800) + "M2\n" + filler('c', 1240) + "M3\r\n" +
+                  filler('d', 1600) + "M4\nnot read\n"},
+             // An input that ends before its markers.
+             {"M1\n" + one + "\n1\nM2\n" + two + "\n1\nM3\n" + three + "\n2\nM4\n" + four + "\n1\n",
+              filler('a', 1200) + "M1\n" + filler('b', 100) + "unended"},
+             // A form cut short, its marker longer than the form's buffer, so that the form
+             // too is read in pieces; in the input the marker straddles a buffer boundary.
+             {long_marker + "\n" + one + "\n1\nM2\n" + two + "\n1\nM3\n" + three,
+              filler('a', 1000) + long_marker + "\n" + filler('b', 1200) + "M2\nM3\n"}}) {
+        SCOPED_TRACE(::testing::PrintToString(input.substr(input.size() - 12)));
+        walk(form, input);
+        if (HasFailure()) return;
+    }
 }
 
 }  // namespace

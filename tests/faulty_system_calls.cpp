@@ -72,8 +72,7 @@ using testing::must_fail;
 using testing::world;
 
 int open(const char* path, int flags) {
-    const bool fail = must_fail({SystemCall::open, -1, path});
-    if (fail) return -1;
+    if (must_fail({SystemCall::open, -1, path})) return -1;
     const int fd = ::open(path, flags, 0666);
     if (world.recording) {
         world.recording_so_far.calls.back().fd = fd;

@@ -29,25 +29,19 @@ std::vector<std::string> tool_command() {
     return {std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
 }
 
-bool testing_windows_build() {
-    const char* target = std::getenv("KERFLINE_TEST_TARGET");
-    return target != nullptr && std::string_view(target) == "windows";
+namespace {
+
+std::string_view environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
 }
 
-bool testing_under_emulator() {
-    const char* target = std::getenv("KERFLINE_TEST_TARGET");
-    return target != nullptr && *target != '\0';
-}
+}  // namespace
 
-bool testing_sanitized_build() {
-    const char* sanitized = std::getenv("KERFLINE_TEST_SANITIZED");
-    return sanitized != nullptr && std::string_view(sanitized) == "1";
-}
-
-fs::path large_file_folder() {
-    const char* folder = std::getenv("KERFLINE_TEST_LARGE_FILES");
-    return folder != nullptr ? folder : "";
-}
+bool testing_windows_build() { return environment("KERFLINE_TEST_TARGET") == "windows"; }
+bool testing_under_emulator() { return !environment("KERFLINE_TEST_TARGET").empty(); }
+bool testing_sanitized_build() { return environment("KERFLINE_TEST_SANITIZED") == "1"; }
+fs::path large_file_folder() { return environment("KERFLINE_TEST_LARGE_FILES"); }
 
 std::string windows_path(const fs::path& path) {
     std::string name = "Z:" + path.string();
@@ -57,9 +51,8 @@ std::string windows_path(const fs::path& path) {
 
 namespace {
 
-// A Windows console program writes standard output in text mode, each "\n"
-// as CR LF. Gives the report back with "\n" line ends, or nothing when a
-// line end lacks its CR.
+// A Windows console program writes "\n" as CR LF: the report with "\n" line ends, or
+// nothing when a line end lacks its CR.
 std::optional<std::string> report_from_text_mode(const std::string& bytes) {
     std::string report;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -153,24 +146,16 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
         if (options.report_to == ReportTo::closed) ::close(STDOUT_FILENO);
         if (options.input_closed) ::close(STDIN_FILENO);
         ::dup2(err_pipe[1], STDERR_FILENO);
-        // As a shell starts a command in the foreground, whatever the
-        // runner's own.
+        // As a shell starts a command in the foreground, whatever the runner's own.
         for (const int stop : {SIGINT, SIGTERM, SIGHUP}) ::signal(stop, SIG_DFL);
-        // Nothing but the three streams, whatever runs the tests leaves open:
-        // cases that count descriptors count on it.
+        // Only the three streams, whatever the runner leaves open: some cases count them.
         ::close_range(3, ~0U, 0);
         for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
-        if (options.address_space_limit != 0) {
-            const rlimit limit{options.address_space_limit, options.address_space_limit};
-            ::setrlimit(RLIMIT_AS, &limit);
-        }
-        if (options.file_size_limit != 0) {
-            const rlimit limit{options.file_size_limit, options.file_size_limit};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        if (options.open_file_limit != 0) {
-            const rlimit limit{options.open_file_limit, options.open_file_limit};
-            ::setrlimit(RLIMIT_NOFILE, &limit);
+        for (const auto& [resource, value] : {std::pair{RLIMIT_AS, options.address_space_limit},
+                                              {RLIMIT_FSIZE, options.file_size_limit},
+                                              {RLIMIT_NOFILE, options.open_file_limit}}) {
+            const rlimit limit{value, value};
+            if (value != 0) ::setrlimit(resource, &limit);
         }
         if (::chdir(folder.c_str()) != 0) ::_exit(126);
         ::execvp(argv[0], argv.data());

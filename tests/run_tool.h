@@ -12,8 +12,7 @@
 
 namespace kerfline::testing {
 
-// A console or standard error sent to a file is read back from it once the
-// tool has ended.
+// A console or standard error sent to a file is read back once the tool has ended.
 struct ToolRun {
     std::string console;        // standard output, its line ends given back as "\n"
     std::string console_bytes;  // standard output, bytes as written
@@ -36,31 +35,25 @@ struct ToolOptions {
     std::filesystem::path report_file;                 // for ReportTo::file...
     std::filesystem::path errors_file;                 // standard error, else a pipe
     bool input_closed = false;                         // else the runner's own
-    // Called with the tool's process id once it runs, before its standard
-    // streams are read: for runs that write little to pipes.
+    // Called with the tool's process id once it runs, before its streams are read.
     std::function<void(int pid)> while_running;
     std::vector<std::string> command;  // what runs, instead of tool_command()
 };
 
 // Whether the tool under test is the Windows build, run under Wine
-// (KERFLINE_TEST_TARGET=windows). Its console ends lines with CR LF, and a
-// few cases cannot hold there; this is the one place that says which.
+// (KERFLINE_TEST_TARGET=windows): its console ends lines with CR LF.
 bool testing_windows_build();
 
-// Whether the tool runs under an emulator: Wine, or qemu-user for a Linux
-// cross build (KERFLINE_TEST_TARGET=qemu). The process the suite measures
-// and limits is then the emulator, whose own memory adds to the tool's, so
-// memory is not measured, and an address-space limit would stop the
-// emulator before the tool starts, so none is set; every other case holds.
+// Whether the tool runs under an emulator, Wine or qemu-user (KERFLINE_TEST_TARGET=qemu):
+// the process measured and limited is then the emulator, so memory is neither measured
+// nor limited there; every other case holds.
 bool testing_under_emulator();
 
-// Whether the tool was built with the sanitizers, whose runtime keeps
-// memory and descriptors of its own (KERFLINE_TEST_SANITIZED=1, which the
-// sanitize build's tests are given).
+// Whether the tool was built with the sanitizers, whose runtime keeps memory and
+// descriptors of its own (KERFLINE_TEST_SANITIZED=1, set for the sanitize build).
 bool testing_sanitized_build();
 
-// Where a case may write files of several GiB (KERFLINE_TEST_LARGE_FILES),
-// or empty: only the suites of the 32-bit builds set it.
+// Where a case may write files of several GiB (KERFLINE_TEST_LARGE_FILES), or empty.
 std::filesystem::path large_file_folder();
 
 // How the Windows build names `path`: Wine shows the Linux root as drive Z:.
