@@ -576,7 +576,10 @@ TEST_F(Split, RedirectedReportKeepsUpWhateverTheToolWaitsFor) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
             if (other_end == OtherEnd::writer) ::write(fd, after.data(), after.size());
-            if (other_end != OtherEnd::writer && fd < 0) fd = ::open(fifo.c_str(), O_RDONLY);
+            // Without waiting when the tool never waited for a reader: it may never open.
+            if (other_end != OtherEnd::writer && fd < 0) {
+                fd = ::open(fifo.c_str(), seen_while_waiting ? O_RDONLY : O_RDONLY | O_NONBLOCK);
+            }
             ::fcntl(fd, F_SETFL, 0);
             char bytes[4096];
             for (ssize_t n; other_end != OtherEnd::writer && (n = ::read(fd, bytes, sizeof bytes)) > 0;) {

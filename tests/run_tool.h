@@ -50,7 +50,7 @@ bool testing_windows_build();
 bool testing_under_emulator();
 
 // Whether the tool was built with the sanitizers, whose runtime keeps memory and
-// descriptors of its own (KERFLINE_TEST_SANITIZED=1, set for the sanitize build).
+// descriptors of its own (KERFLINE_TEST_SANITIZED=1, set by the sanitize-test preset).
 bool testing_sanitized_build();
 
 // Where a case may write files of several GiB (KERFLINE_TEST_LARGE_FILES), or empty.
