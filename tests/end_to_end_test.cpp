@@ -576,10 +576,8 @@ TEST_F(Split, RedirectedReportKeepsUpWhateverTheToolWaitsFor) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
             if (other_end == OtherEnd::writer) ::write(fd, after.data(), after.size());
-            // Without waiting when the tool never waited for a reader: it may never open.
-            if (other_end != OtherEnd::writer && fd < 0) {
-                fd = ::open(fifo.c_str(), seen_while_waiting ? O_RDONLY : O_RDONLY | O_NONBLOCK);
-            }
+            // Not waiting where the tool never waited for a reader: it may never open.
+            if (other_end != OtherEnd::writer && fd < 0) fd = ::open(fifo.c_str(), O_RDONLY | (seen_while_waiting ? 0 : O_NONBLOCK));
             ::fcntl(fd, F_SETFL, 0);
             char bytes[4096];
             for (ssize_t n; other_end != OtherEnd::writer && (n = ::read(fd, bytes, sizeof bytes)) > 0;) {
@@ -685,16 +683,10 @@ TEST_F(Split, RandomRunsAgreeWithTheModel) {
     }
 }
 
-// What only a Windows build meets: drive letters, backslashes, names that
-// differ in letter case only, and DOS device names.
-class WindowsSplit : public Split {
-protected:
-    void SetUp() override {
-        if (!testing_windows_build()) GTEST_SKIP() << "Windows path rules apply to the Windows build";
-    }
-};
-
-TEST_F(WindowsSplit, NamesAreReadAsWindowsReadsThem) {
+// What only a Windows build meets: drive letters, backslashes, names that differ in
+// letter case only, DOS device names, and the ANSI code page.
+TEST_F(Split, WindowsNamesAreReadAsWindowsReadsThem) {
+    if (!testing_windows_build()) GTEST_SKIP() << "Windows path rules apply to the Windows build";
     const std::string two = windows_path(folder.path() / "two");
     const std::string sub_form = windows_path(folder.path() / "sub" / "form");
     const std::string named = "A\nsub\\one\n1\nB\n" + two + "\n1\nC\nthree.\n1\nD\nfour \n1\n";
