@@ -21,6 +21,12 @@ std::atomic<std::size_t> complete_size{0};
 enum WriterState { idle, run_writing, stopped };
 std::atomic<int> writer{idle};
 
+// Takes the buffer for a write of the run's; false once a stop has it.
+bool claim_for_the_run() {
+    int expected = idle;
+    return writer.compare_exchange_strong(expected, run_writing);
+}
+
 }  // namespace
 
 Console::Console(bool utf8, bool interactive)
@@ -54,9 +60,7 @@ void Console::message_done() {
 }
 
 void Console::flush() {
-    if (pending_size_ == 0) return;
-    int expected = idle;
-    if (!writer.compare_exchange_strong(expected, run_writing)) return;
+    if (pending_size_ == 0 || !claim_for_the_run()) return;
     write_standard(StandardStream::output, buffer_, pending_size_);
     pending_size_ = 0;
     complete_size.store(0, std::memory_order_relaxed);
@@ -64,8 +68,7 @@ void Console::flush() {
 }
 
 void Console::write_out(const char* bytes, std::size_t count) {
-    int expected = idle;
-    if (!writer.compare_exchange_strong(expected, run_writing)) return;
+    if (!claim_for_the_run()) return;
     write_standard(StandardStream::output, bytes, count);
     writer.store(idle, std::memory_order_release);
 }

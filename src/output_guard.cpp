@@ -22,7 +22,8 @@ bool is_guarded(const std::optional<FileId>& guarded, const FileId& other,
                 const StandardStream* stream = nullptr) {
     if (!guarded || guarded->index != other.index) return false;
     if (guarded->volume == other.volume || look_alike(*guarded, other)) return true;
-    const std::optional<FileId> now = stream != nullptr ? standard_stream_file(*stream) : guarded;
+    if (stream == nullptr) return false;
+    const std::optional<FileId> now = standard_stream_file(*stream);
     return now && look_alike(*now, other);
 }
 
