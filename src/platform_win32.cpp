@@ -341,32 +341,28 @@ bool File::truncate() {
 
 namespace {
 
-// `wide` in the ANSI code page at `into`, which has room for `room` bytes:
-// exactly, as a name in a form must convert back, or with '?' for what the
-// code page lacks, and `inexact` set. Returns the count of bytes.
+// `wide` in the ANSI code page at `into`, which has room for `room` bytes,
+// with '?' for what the code page lacks; `inexact` unless the bytes read
+// back as `wide` by the rule a name in a form is held to. Returns the count
+// of bytes.
 int to_code_page(std::wstring_view wide, char* into, int room, bool& inexact) {
     inexact = false;
     if (wide.empty()) return 0;
-    const int length = static_cast<int>(wide.size());
-    const bool utf8 = ::GetACP() == CP_UTF8;
-    BOOL defaulted = FALSE;
     // UTF-8 has every character but a lone surrogate; another code page
     // would stand one of its own in for a character it lacks.
-    int size = ::WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS,
-                                     wide.data(), length, into, room, nullptr,
-                                     utf8 ? nullptr : &defaulted);
-    if (size <= 0) {
-        inexact = true;
-        return std::max(::WideCharToMultiByte(CP_ACP, 0, wide.data(), length, into, room, nullptr,
-                                              nullptr),
-                        0);
+    const DWORD no_best_fit = ::GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int size = std::max(::WideCharToMultiByte(CP_ACP, no_best_fit, wide.data(),
+                                                    static_cast<int>(wide.size()), into, room,
+                                                    nullptr, nullptr),
+                              0);
+    std::wstring back;
+    FileError ignored;
+    try {
+        inexact = !from_code_page({into, static_cast<std::size_t>(size)}, back, ignored) ||
+                  back != wide;
+    } catch (const std::bad_alloc&) {
+        inexact = true;  // not known to be exact; nothing is opened then
     }
-    // And back, as the name is converted when it is opened.
-    static wchar_t back[longest_path + 1];
-    inexact = defaulted ||
-              ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, into, size, back,
-                                    static_cast<int>(std::size(back))) != length ||
-              wide.compare(0, wide.size(), back, wide.size()) != 0;
     return size;
 }
 
