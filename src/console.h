@@ -10,20 +10,26 @@
 namespace kerfline {
 
 // Gathers the report and writes it to standard output: as soon as a message
-// is complete on a terminal, otherwise when the buffer fills, before the
+// is complete on a screen, otherwise when the buffer fills, before the
 // tool waits, before a section goes where a reader sees it at once, and at
 // the end; a stop from outside writes out the messages that are complete.
-// A failed write is dropped so that the split goes on. There is one console
-// a run.
+// A failed write is dropped so that the split goes on. It also draws the
+// progress line on standard error, and takes it away before the report
+// goes to a screen, before a reason line and at the end. There is one
+// console a run.
 class Console final {
 public:
-    Console(bool utf8, bool interactive);
+    // The screens standard output and standard error are on, if any.
+    Console(Screen report_screen, Screen error_screen);
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
-    ~Console() { flush(); }
+    ~Console() {
+        flush();
+        take_away_progress();
+    }
 
     // Whether the console reads UTF-8 rather than Shift_JIS.
-    bool utf8() const { return utf8_; }
+    bool utf8() const { return screen_ == Screen::utf8; }
 
     // Inline, so that a fixed text's copy is a few moves: a block of the
     // report is some twenty small pieces, one block a section.
@@ -35,8 +41,16 @@ public:
         std::memcpy(buffer_ + pending_size_, bytes.data(), bytes.size());
         pending_size_ += bytes.size();
     }
+    // Text from the form or the command line, as the screen shows it.
+    void put_echoed(std::string_view text);
     void message_done();
     void flush();
+
+    // Whether standard error is a screen, where a progress line is drawn.
+    bool shows_progress() const { return error_screen_ != Screen::none; }
+    // Draws `line` over the one drawn before.
+    void show_progress(std::string_view line);
+    void take_away_progress();
 
     // What a stop writes out: the messages complete so far, unless the
     // report is being written out at that moment. Safe in a signal handler.
@@ -49,8 +63,8 @@ private:
 
     char* buffer_;
     std::size_t pending_size_ = 0;
-    bool utf8_;
-    bool interactive_;
+    Screen screen_;
+    Screen error_screen_;
 };
 
 }  // namespace kerfline

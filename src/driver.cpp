@@ -8,6 +8,7 @@
 #include "output_guard.h"
 #include "platform.h"
 #include "report.h"
+#include "screen.h"
 #include "section_copier.h"
 
 namespace kerfline {
@@ -20,19 +21,24 @@ constexpr int exit_failed = 1;
 // A file with the report written out before each read of it: a log keeps
 // up with the run, also while the form or the input stalls, and a run
 // stopped at any moment leaves the report of every record it had begun.
-// That costs at most one write per buffer read.
+// That costs at most one write per buffer read. The input's reads move
+// the progress line on.
 class ReportedSource final : public ByteSource {
 public:
-    ReportedSource(File& file, Console& console) : file_(file), console_(console) {}
+    ReportedSource(File& file, Console& console, Progress* progress = nullptr)
+        : file_(file), console_(console), progress_(progress) {}
 
     ReadResult read(char* into, std::size_t capacity) override {
         console_.flush();
-        return file_.read(into, capacity);
+        const ReadResult got = file_.read(into, capacity);
+        if (progress_ != nullptr) progress_->read(got.count);
+        return got;
     }
 
 private:
     File& file_;
     Console& console_;
+    Progress* progress_;
 };
 
 bool open_reported(Console& console, std::string_view path, const OutputGuard& guard,
@@ -74,15 +80,17 @@ bool open_output(Console& console, const OutputGuard& guard, std::string_view pa
 
 int split(Console& console, std::string_view form_path, std::string_view input_path,
           const BufferCapacities& capacities) {
+    Progress progress(console);
     OutputGuard guard;
     File form_file;
     if (!open_reported(console, form_path, guard, form_file)) return exit_failed;
     File input_file;
     if (!open_reported(console, input_path, guard, input_file)) return exit_failed;
     guard.protect(form_file, input_file);
+    if (input_file.on_disk()) progress.input_size(input_file.id().size);
 
     ReportedSource reported_form(form_file, console);
-    ReportedSource reported_input(input_file, console);
+    ReportedSource reported_input(input_file, console, &progress);
     InputBuffer form(reported_form, capacities.form);
     InputBuffer input(reported_input, capacities.input);
     if (!form.allocated() || !input.allocated()) {
@@ -102,6 +110,7 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
                 return exit_failed;
         }
         report_record(console, section_index, record);
+        progress.record(section_index);
 
         // Flag 0 skips the section, 1 writes it to the record's file, any
         // other value leaves that file empty.
@@ -131,7 +140,7 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
 
 int run_driver(const CommandLine& command_line, const BufferCapacities& capacities) {
     prepare_process();
-    Console console(console_prefers_utf8(), console_is_interactive());
+    Console console(screen_of(StandardStream::output), screen_of(StandardStream::error));
     on_stop(&Console::write_out_at_stop);
     if (command_line.count != 3) {
         report_usage(console);

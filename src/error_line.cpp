@@ -3,6 +3,8 @@
 #include <charconv>
 #include <iterator>
 
+#include "screen.h"
+
 namespace kerfline {
 
 namespace {
@@ -27,25 +29,28 @@ std::string_view refusal_words(Refusal refusal) {
 // out in one write, a line with a long path in several.
 class ErrorLine {
 public:
-    ErrorLine() { put("kerfline: "); }
+    ErrorLine() : screen_(screen_of(StandardStream::error)) { put("kerfline: "); }
 
     void put(std::string_view text) {
         for (const char c : text) put(c);
     }
-    void put_escaped(std::string_view path) {
-        for (const char c : path) {
+    // A path, or the system's words for an error, which on Windows are in
+    // the code page names are in: one line whatever its bytes, and on a
+    // screen shown as the report shows text.
+    void put_shown(std::string_view text) {
+        if (screen_ != Screen::none) {
+            ScreenText shown(screen_, text);
+            for (std::string_view piece; shown.next(piece);) put(piece);
+            return;
+        }
+        for (const char c : text) {
             const auto byte = static_cast<unsigned char>(c);
             if (byte >= 0x20 && byte != 0x7f) {
                 put(c);
-            } else if (c == '\n' || c == '\r' || c == '\t') {
-                put('\\');
-                put(c == '\n' ? 'n' : c == '\r' ? 'r' : 't');
-            } else {
-                constexpr char hex[] = "0123456789abcdef";
-                put("\\x");
-                put(hex[byte >> 4]);
-                put(hex[byte & 0xf]);
+                continue;
             }
+            char escape[4];
+            put({escape, escape_byte(byte, escape)});
         }
     }
     void put_number(std::uint32_t number) {
@@ -68,6 +73,7 @@ private:
         used_ = 0;
     }
 
+    Screen screen_;
     char buffer_[4096];
     std::size_t used_ = 0;
 };
@@ -85,14 +91,14 @@ void put_file_error(ErrorLine& line, const FileError& error) {
         case FileError::Kind::would_wait: break;
     }
     char words[512];
-    line.put(describe_system_error(error.system_code, words));
+    line.put_shown(describe_system_error(error.system_code, words));
 }
 
 }  // namespace
 
 void write_reason(std::string_view path, const Failure& why) {
     ErrorLine line;
-    line.put_escaped(path);
+    line.put_shown(path);
     line.put(": ");
     if (why.refusal != Refusal::none) {
         line.put(refusal_words(why.refusal));

@@ -32,7 +32,7 @@ struct Failure {
 
 // The reason is the system's words for its error code, or the tool's own.
 // A control byte of the path is written as an escape, so that the reason
-// stays one line.
+// stays one line; on a screen the path is shown as the report shows it.
 void write_reason(std::string_view path, const Failure& why);
 // When memory runs out where no file is to blame.
 void write_out_of_memory();

@@ -184,16 +184,27 @@ std::optional<FileId> standard_stream_file(StandardStream stream);
 
 // A raw write to standard output or standard error; a failure is ignored
 // by design. On Windows each "\n" goes out as CR LF, as a console
-// program's text mode writes it.
+// program's text mode writes it, and a console takes the bytes, UTF-8, as
+// UTF-16.
 void write_standard(StandardStream stream, const char* bytes, std::size_t count);
 
-// Whether standard output is a terminal.
-bool console_is_interactive();
+// What a person reads a standard stream on, if anyone does: nothing (a
+// file, a pipe or a closed stream, which get the report's bytes as they
+// are), a screen that reads UTF-8, or one that reads Shift_JIS. A POSIX
+// terminal reads UTF-8 when its locale names it, Shift_JIS otherwise; a
+// Windows console reads UTF-8 whatever its code page: write_standard turns
+// it into UTF-16 for it.
+enum class Screen { none, shift_jis, utf8 };
+Screen screen_of(StandardStream stream);
 
-// True when the console reads UTF-8 rather than Shift_JIS: on Windows, a
-// console set to code page 65001; elsewhere, a terminal whose locale names
-// UTF-8.
-bool console_prefers_utf8();
+// The code page the system reads names in: on Windows the ANSI code page,
+// elsewhere 0, as names there are bytes of no stated encoding.
+std::uint32_t names_code_page();
+// The character that `bytes` begin with in `code_page` (not 0), as the
+// system reads it: its length in bytes, with its code point in
+// `character`, or 0 when the bytes there are no character of it.
+std::size_t code_page_character(std::uint32_t code_page, std::string_view bytes,
+                                char32_t& character);
 
 // Whether a POSIX locale name such as "ja_JP.UTF-8@x" asks for UTF-8.
 bool locale_names_utf8(std::string_view locale);

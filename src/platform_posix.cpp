@@ -269,16 +269,22 @@ void write_standard(StandardStream stream, const char* bytes, std::size_t count)
     }
 }
 
-bool console_is_interactive() { return sys::isatty(STDOUT_FILENO) == 1; }
-
-bool console_prefers_utf8() {
-    if (!console_is_interactive()) return false;
+Screen screen_of(StandardStream stream) {
+    const int fd = stream == StandardStream::output ? STDOUT_FILENO : STDERR_FILENO;
+    if (sys::isatty(fd) != 1) return Screen::none;
     for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
         const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') return locale_names_utf8(value);
+        if (value != nullptr && *value != '\0') {
+            return locale_names_utf8(value) ? Screen::utf8 : Screen::shift_jis;
+        }
     }
-    return false;
+    return Screen::shift_jis;
 }
+
+std::uint32_t names_code_page() { return 0; }
+
+// Never asked: names here have no code page.
+std::size_t code_page_character(std::uint32_t, std::string_view, char32_t&) { return 0; }
 
 bool locale_names_utf8(std::string_view locale) {
     const std::size_t dot = locale.find('.');

@@ -1,13 +1,7 @@
-// Windows side of the platform layer. Paths are the bytes main() received,
-// in the ANSI code page; they reach the wide functions converted, so that
-// they may be longer than 260 characters.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+// Windows side of the platform layer: files. Paths are the bytes main()
+// received, in the ANSI code page; they reach the wide functions converted,
+// so that they may be longer than 260 characters.
+#include "platform_win32.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,9 +10,12 @@
 #include <new>
 #include <string>
 
-#include "platform.h"
-
 namespace kerfline {
+
+using win32::from_code_page;
+using win32::Identity;
+using win32::identify;
+using win32::longest_path;
 
 namespace {
 
@@ -32,47 +29,8 @@ bool has_nul(std::string_view path) { return path.find('\0') != std::string_view
 
 FileError last_system_error() { return FileError::system(::GetLastError()); }
 
-// The longest path the wide functions take, in UTF-16 units.
-constexpr std::size_t longest_path = 32767;
-
 bool starts_with(const std::wstring& text, const wchar_t* prefix) {
     return text.compare(0, std::wcslen(prefix), prefix) == 0;
-}
-
-// `path` in UTF-16, converted from the ANSI code page as the ...A functions
-// convert it, but exactly or not at all: where they would put a stand-in
-// for bytes the code page lacks, two names could become one file.
-bool from_code_page(std::string_view path, std::wstring& wide, FileError& error) {
-    const UINT code_page = ::GetACP();
-    const int length = static_cast<int>(path.size());
-    const int wide_length =
-        ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(), length, nullptr, 0);
-    if (wide_length <= 0) {
-        error = {FileError::Kind::name_outside_code_page, 0, code_page};
-        return false;
-    }
-    if (static_cast<std::size_t>(wide_length) > longest_path) {
-        error = FileError::system(ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    wide.assign(static_cast<std::size_t>(wide_length), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, path.data(), length, wide.data(), wide_length);
-    // A code page other than UTF-8 may map a byte to a character that maps
-    // back to another byte: only a name that comes back the same is taken.
-    if (code_page != CP_UTF8) {
-        BOOL lossy = FALSE;
-        const DWORD no_best_fit = WC_NO_BEST_FIT_CHARS;
-        const int back_length = ::WideCharToMultiByte(CP_ACP, no_best_fit, wide.data(), wide_length,
-                                                      nullptr, 0, nullptr, &lossy);
-        std::string back(static_cast<std::size_t>(std::max(back_length, 0)), '\0');
-        ::WideCharToMultiByte(CP_ACP, no_best_fit, wide.data(), wide_length, back.data(),
-                              back_length, nullptr, &lossy);
-        if (lossy || back != path) {
-            error = {FileError::Kind::name_outside_code_page, 0, code_page};
-            return false;
-        }
-    }
-    return true;
 }
 
 // `path` as CreateFileW takes it at any length, without the system setting
@@ -125,38 +83,6 @@ bool wide_path(std::string_view path, std::wstring& name, FileError& error) {
     }
 }
 
-struct Identity {
-    FileId id;
-    bool is_disk_file = false;
-    bool is_directory = false;
-    bool created = false;
-    bool known = false;  // by its attributes alone, when it could not be opened
-};
-
-// Disk files are known by volume serial number and file index. Devices and
-// pipes have no such identity; each gets its own handle's value, which no
-// other open file shares, so it never looks like a guarded file.
-bool identify(HANDLE handle, Identity& identity) {
-    if (::GetFileType(handle) != FILE_TYPE_DISK) {
-        const auto handle_value = reinterpret_cast<std::uintptr_t>(handle);
-        identity.id = {~std::uint64_t{0}, static_cast<std::uint64_t>(handle_value)};
-        return true;
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(handle, &info)) return false;
-    const std::uint64_t written = (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
-                                  info.ftLastWriteTime.dwLowDateTime;
-    identity.id = {info.dwVolumeSerialNumber,
-                   (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
-                   (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
-                   static_cast<std::int64_t>(written * 100)};  // counted in 100 ns
-    identity.is_disk_file = true;
-    // CreateFile already refuses a directory unless asked for backup
-    // semantics; the attribute is checked too, whatever the file system.
-    identity.is_directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    return true;
-}
-
 bool is_directory(const std::wstring& name) {
     const DWORD attributes = ::GetFileAttributesW(name.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -204,34 +130,61 @@ HANDLE open_identified(std::string_view path, DWORD access, DWORD disposition,
     return handle;
 }
 
-HANDLE standard_handle(StandardStream stream) {
-    return ::GetStdHandle(stream == StandardStream::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-}
-
-// A standard stream keeps the text mode of a Windows console program: each
-// "\n" goes out as CR LF, in pieces so that no report is copied whole. A
-// successful write is taken as whole: some consoles count characters
-// rather than bytes written, and resending "the rest" would repeat text.
-void write_text_mode(HANDLE output, const char* bytes, std::size_t count) {
-    if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
-    char translated[8192];
-    std::size_t used = 0;
-    auto send = [&] {
-        DWORD written = 0;
-        const bool sent =
-            ::WriteFile(output, translated, static_cast<DWORD>(used), &written, nullptr) != 0;
-        used = 0;
-        return sent;
-    };
-    for (std::size_t i = 0; i < count; ++i) {
-        if (used + 2 > sizeof translated && !send()) return;
-        if (bytes[i] == '\n') translated[used++] = '\r';
-        translated[used++] = bytes[i];
-    }
-    if (used > 0) send();
-}
-
 }  // namespace
+
+bool win32::identify(HANDLE handle, Identity& identity) {
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        const auto handle_value = reinterpret_cast<std::uintptr_t>(handle);
+        identity.id = {~std::uint64_t{0}, static_cast<std::uint64_t>(handle_value)};
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(handle, &info)) return false;
+    const std::uint64_t written = (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                  info.ftLastWriteTime.dwLowDateTime;
+    identity.id = {info.dwVolumeSerialNumber,
+                   (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
+                   (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
+                   static_cast<std::int64_t>(written * 100)};  // counted in 100 ns
+    identity.is_disk_file = true;
+    // CreateFile already refuses a directory unless asked for backup
+    // semantics; the attribute is checked too, whatever the file system.
+    identity.is_directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return true;
+}
+
+bool win32::from_code_page(std::string_view path, std::wstring& wide, FileError& error) {
+    const UINT code_page = ::GetACP();
+    const int length = static_cast<int>(path.size());
+    const int wide_length =
+        ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(), length, nullptr, 0);
+    if (wide_length <= 0) {
+        error = {FileError::Kind::name_outside_code_page, 0, code_page};
+        return false;
+    }
+    if (static_cast<std::size_t>(wide_length) > longest_path) {
+        error = FileError::system(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    wide.assign(static_cast<std::size_t>(wide_length), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, path.data(), length, wide.data(), wide_length);
+    // A code page other than UTF-8 may map a byte to a character that maps
+    // back to another byte: only a name that comes back the same is taken.
+    if (code_page != CP_UTF8) {
+        BOOL lossy = FALSE;
+        const DWORD no_best_fit = WC_NO_BEST_FIT_CHARS;
+        const int back_length = ::WideCharToMultiByte(CP_ACP, no_best_fit, wide.data(), wide_length,
+                                                      nullptr, 0, nullptr, &lossy);
+        std::string back(static_cast<std::size_t>(std::max(back_length, 0)), '\0');
+        ::WideCharToMultiByte(CP_ACP, no_best_fit, wide.data(), wide_length, back.data(),
+                              back_length, nullptr, &lossy);
+        if (lossy || back != path) {
+            error = {FileError::Kind::name_outside_code_page, 0, code_page};
+            return false;
+        }
+    }
+    return true;
+}
 
 std::string_view describe_system_error(std::uint32_t code, char (&buffer)[512]) {
     wchar_t words[512];
@@ -337,114 +290,6 @@ bool File::truncate() {
     // The handle stands at offset 0, so this empties the file.
     if (!holds_bytes_ || ::SetEndOfFile(handle_of(handle_))) return true;
     return give_up(last_system_error());
-}
-
-namespace {
-
-// `wide` in the ANSI code page at `into`, which has room for `room` bytes,
-// with '?' for what the code page lacks; `inexact` unless the bytes read
-// back as `wide` by the rule a name in a form is held to. Returns the count
-// of bytes.
-int to_code_page(std::wstring_view wide, char* into, int room, bool& inexact) {
-    inexact = false;
-    if (wide.empty()) return 0;
-    // UTF-8 has every character but a lone surrogate; another code page
-    // would stand one of its own in for a character it lacks.
-    const DWORD no_best_fit = ::GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    const int size = std::max(::WideCharToMultiByte(CP_ACP, no_best_fit, wide.data(),
-                                                    static_cast<int>(wide.size()), into, room,
-                                                    nullptr, nullptr),
-                              0);
-    std::wstring back;
-    FileError ignored;
-    try {
-        inexact = !from_code_page({into, static_cast<std::size_t>(size)}, back, ignored) ||
-                  back != wide;
-    } catch (const std::bad_alloc&) {
-        inexact = true;  // not known to be exact; nothing is opened then
-    }
-    return size;
-}
-
-}  // namespace
-
-CommandLine command_line(int argc, wchar_t** argv) {
-    // The command line holds at most 32,767 units, each at most three
-    // bytes in any code page, and every argument takes a unit more.
-    static char bytes[4 * (longest_path + 1)];
-    static const char* arguments[longest_path + 1];
-    static bool inexact[longest_path + 1];
-    const int count = std::min(argc, static_cast<int>(std::size(arguments)));
-    std::size_t used = 0;
-    for (int index = 0; index < count; ++index) {
-        char* at = bytes + used;
-        const int room = static_cast<int>(sizeof bytes - used - 1);
-        const int size = to_code_page(argv[index], at, room, inexact[index]);
-        at[size] = '\0';
-        arguments[index] = at;
-        used += static_cast<std::size_t>(size) + 1;
-    }
-    return {count, arguments, inexact, ::GetACP()};
-}
-
-namespace {
-
-// What a stop writes out; the console's handler has no other way to reach
-// it.
-void (*write_out_at_stop)() = nullptr;
-
-BOOL WINAPI stop_run(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) write_out_at_stop();
-    return FALSE;  // the next handler, at last the system's, ends the run
-}
-
-}  // namespace
-
-void on_stop(void (*write_out)()) {
-    write_out_at_stop = write_out;
-    ::SetConsoleCtrlHandler(stop_run, TRUE);
-}
-
-void wait_for_the_end() {
-    for (;;) ::Sleep(INFINITE);
-}
-
-void prepare_process() {
-    // A standard output handle that was closed before the start could be
-    // reused by the next file opened, and the report would land in it.
-    const HANDLE output = standard_handle(StandardStream::output);
-    if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
-    if (::GetFileType(output) == FILE_TYPE_UNKNOWN && ::GetLastError() == ERROR_INVALID_HANDLE) {
-        const HANDLE discard = ::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                                             OPEN_EXISTING, 0, nullptr);
-        if (discard != INVALID_HANDLE_VALUE) ::SetStdHandle(STD_OUTPUT_HANDLE, discard);
-    }
-}
-
-std::optional<FileId> standard_stream_file(StandardStream stream) {
-    const HANDLE handle = standard_handle(stream);
-    Identity identity;
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !identify(handle, identity) ||
-        !identity.is_disk_file) {
-        return std::nullopt;
-    }
-    return identity.id;
-}
-
-void write_standard(StandardStream stream, const char* bytes, std::size_t count) {
-    write_text_mode(standard_handle(stream), bytes, count);
-}
-
-bool console_is_interactive() {
-    DWORD mode = 0;
-    return ::GetConsoleMode(standard_handle(StandardStream::output), &mode) != 0;
-}
-
-// A console set to code page 65001 reads UTF-8; any other reads the
-// Shift_JIS bytes, as code page 932 does.
-bool console_prefers_utf8() {
-    constexpr UINT utf8_code_page = 65001;
-    return console_is_interactive() && ::GetConsoleOutputCP() == utf8_code_page;
 }
 
 }  // namespace kerfline

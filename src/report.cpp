@@ -103,37 +103,39 @@ void report_record(Console& console, std::int64_t section_index, const FormRecor
     put(console, Text::fence);
     console.put(index.text());
     put(console, Text::fence_end);
-    auto field = [&](std::string_view value) {
+    auto field = [&](std::string_view value, bool echoed) {
         console.put(index.text());
         put(console, Text::colon);
-        console.put(value);
+        echoed ? console.put_echoed(value) : console.put(value);
         put(console, Text::newline);
     };
-    field(record.marker_line);
-    field(record.output_name);
-    field(Decimal(record.output_flag).text());
+    field(record.marker_line, true);
+    field(record.output_name, true);
+    field(Decimal(record.output_flag).text(), false);
     put(console, Text::arrows);
     console.message_done();
 }
 
 void report_opened(Console& console, std::string_view path) {
-    console.put(path);
+    console.put_echoed(path);
     put(console, Text::opened);
     console.message_done();
 }
 
 void report_failure(Console& console, Text error, std::string_view path, const Failure& why) {
     put(console, Text::left_bracket);
-    console.put(path);
+    console.put_echoed(path);
     put(console, error);
-    // Out before the reason on standard error, terminal or not: the two
-    // may go to one file.
+    // Out before the reason on standard error, screen or not: the two may
+    // go to one file.
     console.flush();
+    console.take_away_progress();
     write_reason(path, why);
 }
 
 void report_out_of_memory(Console& console) {
     console.flush();
+    console.take_away_progress();
     write_out_of_memory();
 }
 

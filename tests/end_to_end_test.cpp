@@ -643,17 +643,65 @@ TEST_F(Split, RedirectedReportKeepsUpWhateverTheToolWaitsFor) {
     }
 }
 
-// UTF-8 only on a terminal whose locale names UTF-8; Shift_JIS for logs and scripts.
-TEST_F(Split, UTF8TerminalReadsTheTextsInUTF8) {
-    folder.write("form", "\x82\xa0\nout\n1\n");
-    folder.write("input", "M\n");
-    const std::string shift_jis = report({"form", "input"}, {{"\x82\xa0", "out", 1}});
-    EXPECT_EQ(run({"form", "input"}, {ReportTo::pipe, {{"LC_ALL", "ja_JP.UTF-8"}}}).console, shift_jis);
-    if (testing_windows_build()) GTEST_SKIP() << "Windows asks its console's code page; Wine has no console";
-    EXPECT_EQ(run({"form", "input"}, {ReportTo::terminal, {{"LC_ALL", ""}, {"LC_CTYPE", "ja_JP.utf-8@x"}}}).console,
-              "【kerfline start】\nform open\ninput open\n#####0#####\n0：\x82\xa0\n0：out\n0：1\n↓↓↓↓↓↓↓↓↓↓\nout open\n");
-    EXPECT_EQ(run({"form", "input"}, {ReportTo::terminal, {{"LC_ALL", "C"}, {"LANG", "ja_JP.UTF-8"}}}).console,
-              shift_jis);
+// A person at a terminal, or at a Windows console (under Wine, one on a terminal),
+// sees the report in its own characters, UTF-8 on a terminal whose locale names it,
+// and nothing of a form's acts on the screen; pipes and files get the bytes.
+TEST_F(Split, ScreensShowTheReportSafelyPipesGetItsBytes) {
+    const std::string steering = "\x1b]0;owned\x07\x1b[2J", kanji = "\x95\x5c\x8e\xa6";  // 表示
+    const std::string name = testing_windows_build() ? "b" : "a\rb";
+    folder.write("form", steering + "\nout\n1\n" + kanji + "\n" + name + "\n1\n");
+    folder.write("input", "a\n" + steering + "\nb\n" + kanji + "\n");
+    const std::string shown_steering = "\\x1b]0;owned\\x07\\x1b[2J";
+    auto utf8 = [&](const std::string& marker, const std::string& shown_name) {
+        return "【kerfline start】\nform open\ninput open\n#####0#####\n0：" + shown_steering +
+               "\n0：out\n0：1\n↓↓↓↓↓↓↓↓↓↓\nout open\n#####1#####\n1：" + marker + "\n1：" + shown_name +
+               "\n1：1\n↓↓↓↓↓↓↓↓↓↓\n" + shown_name + " open\n";
+    };
+    using Environment = std::map<std::string, std::string>;
+    std::vector<std::tuple<ReportTo, Environment, std::string>> rows = {
+        {ReportTo::pipe, {{"LC_ALL", "ja_JP.UTF-8"}},
+         report({"form", "input"}, {{steering, "out", 1}, {kanji, name, 1}})}};
+    if (testing_windows_build()) {
+        // Consoles of code page 437 and 932 alike; names read in the ANSI code page,
+        // 1252 and 932.
+        rows.push_back({ReportTo::terminal, {{"LC_ALL", "C.UTF-8"}}, utf8("•\\Ž¦", name)});
+        rows.push_back({ReportTo::terminal, {{"LC_ALL", "ja_JP.UTF-8"}}, utf8("表示", name)});
+    } else {
+        rows.push_back({ReportTo::terminal, {{"LC_ALL", ""}, {"LC_CTYPE", "ja_JP.utf-8@x"}},
+                        utf8("表示", "a\\rb")});
+        rows.push_back({ReportTo::terminal, {{"LC_ALL", "C"}, {"LANG", "ja_JP.UTF-8"}},
+                        report({"form", "input"}, {{shown_steering, "out", 1}, {kanji, "a\\rb", 1}})});
+    }
+    for (const auto& [report_to, environment, console] : rows) {
+        SCOPED_TRACE(environment.begin()->second);
+        EXPECT_EQ(run({"form", "input"}, {report_to, environment}).console, console);
+    }
+    if (testing_windows_build()) GTEST_SKIP() << "Wine reads a Linux FIFO as a disk file";
+
+    // A run that goes on for more than a second shows that it moves, on standard error
+    // when that is a terminal, and takes the line away at the end; into a file, nothing.
+    folder.write("form", "M\nout\n1\n");
+    const std::string fifo = (folder.path() / "slow").string();
+    ::mkfifo(fifo.c_str(), 0666);
+    const std::string errors_file = (folder.path() / "errors").string();
+    for (const bool terminal : {true, false}) {
+        std::thread writer([&] {
+            const int fd = ::open(fifo.c_str(), O_WRONLY);
+            ::write(fd, "a\n", 2);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+            ::write(fd, "bc\nM\n", 5);
+            ::close(fd);
+        });
+        const ToolRun result = run_tool(folder.path(), {"form", "slow"},
+                                        {.errors_file = terminal ? "" : errors_file, .errors_to_terminal = terminal});
+        writer.join();
+        EXPECT_EQ(result.console, report({"form", "slow"}, {{"M", "out", 1}}));
+        const std::size_t drawn = result.errors.find("\rkerfline: 7 B read, record 0, ");
+        const std::size_t erased = result.errors.find_last_not_of(' ', result.errors.size() - 2);
+        EXPECT_EQ(terminal ? drawn == 0 && result.errors.ends_with("\r") && result.errors[erased] == '\r'
+                           : result.errors.empty(),
+                  true) << ::testing::PrintToString(result.errors);
+    }
 }
 
 // Random forms over random inputs, built from a few words so that markers

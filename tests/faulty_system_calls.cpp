@@ -142,8 +142,10 @@ int ftruncate(int fd, off_t length) {
 // fault the walk plants, never a call it makes fail.
 int unlink(const char* path) { return ::unlink(path); }
 
+// Standard error is captured, never a terminal, whatever the runner's is.
 int isatty(int fd) {
     if (world.recording && fd == STDOUT_FILENO) return world.console_is_terminal ? 1 : 0;
+    if (world.recording && fd == STDERR_FILENO) return 0;
     return ::isatty(fd);
 }
 

@@ -16,6 +16,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace kerfline::testing {
@@ -63,8 +64,38 @@ std::optional<std::string> report_from_text_mode(const std::string& bytes) {
     return report;
 }
 
+// What a Windows console under Wine drew on a terminal, as the text it shows:
+// its control sequences dropped, its line ends, "\r\n" and "\r\r\n", given back
+// as "\n".
+std::string shown_by_wine(const std::string& drawn) {
+    std::string shown;
+    for (std::size_t i = 0; i < drawn.size(); ++i) {
+        if (drawn.compare(i, 2, "\x1b[") == 0) {
+            for (i += 2; i < drawn.size() && !(drawn[i] >= '@' && drawn[i] <= '~'); ++i) {}
+        } else if (drawn[i] != '\r' || drawn.find_first_not_of('\r', i) == std::string::npos ||
+                   drawn[drawn.find_first_not_of('\r', i)] != '\n') {
+            shown += drawn[i];
+        }
+    }
+    return shown;
+}
+
 void check(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+// A terminal of its own: the master's end, and the end the tool writes to,
+// raw, so that "\n" stays as the tool wrote it.
+std::pair<int, int> open_terminal() {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    check(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0, "pty");
+    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    check(slave >= 0, "pty slave");
+    termios mode;
+    ::tcgetattr(slave, &mode);
+    ::cfmakeraw(&mode);
+    ::tcsetattr(slave, TCSANOW, &mode);
+    return {master, slave};
 }
 
 // Reads every stream to its end, whichever the child fills first.
@@ -103,7 +134,9 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
 
     int out_pipe[2];
     int err_pipe[2];
-    if (options.errors_file.empty()) {
+    if (options.errors_to_terminal) {
+        std::tie(err_pipe[0], err_pipe[1]) = open_terminal();
+    } else if (options.errors_file.empty()) {
         check(::pipe2(err_pipe, O_CLOEXEC) == 0, "pipe");
     } else {
         err_pipe[0] = -1;
@@ -113,16 +146,8 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
     }
     int child_out;
     if (options.report_to == ReportTo::terminal) {
-        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        check(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0, "pty");
-        child_out = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        check(child_out >= 0, "pty slave");
-        termios mode;
-        ::tcgetattr(child_out, &mode);
-        ::cfmakeraw(&mode);  // keep "\n" as the tool wrote it
-        ::tcsetattr(child_out, TCSANOW, &mode);
-        out_pipe[0] = master;
-        out_pipe[1] = child_out;
+        std::tie(out_pipe[0], out_pipe[1]) = open_terminal();
+        child_out = out_pipe[1];
     } else if (options.report_to == ReportTo::file || options.report_to == ReportTo::file_appended) {
         const int keep_or_empty = options.report_to == ReportTo::file ? O_TRUNC : O_APPEND;
         child_out = ::open(options.report_file.c_str(),
@@ -185,12 +210,13 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
     if (!options.report_file.empty()) run.console_bytes = read_back(options.report_file);
     if (!options.errors_file.empty()) run.errors = read_back(options.errors_file);
     run.console = run.console_bytes;
-    if (testing_windows_build()) {
-        const std::optional<std::string> report = report_from_text_mode(run.console_bytes);
-        const std::optional<std::string> errors = report_from_text_mode(run.errors);
-        run.console_line_ends_native = report.has_value() && errors.has_value();
-        if (report) run.console = *report;
-        if (errors) run.errors = *errors;
+    if (!testing_windows_build()) return run;
+    for (auto [text, on_terminal] : {std::pair{&run.console, options.report_to == ReportTo::terminal},
+                                     {&run.errors, options.errors_to_terminal}}) {
+        const std::optional<std::string> lines =
+            on_terminal ? shown_by_wine(*text) : report_from_text_mode(*text);
+        run.console_line_ends_native = run.console_line_ends_native && lines.has_value();
+        if (lines) *text = *lines;
     }
     return run;
 }

@@ -13,6 +13,8 @@
 namespace kerfline::testing {
 
 // A console or standard error sent to a file is read back once the tool has ended.
+// Under Wine a terminal shows what a Windows console draws: that is read back
+// as the text it shows, without the console's escape sequences.
 struct ToolRun {
     std::string console;        // standard output, its line ends given back as "\n"
     std::string console_bytes;  // standard output, bytes as written
@@ -34,6 +36,7 @@ struct ToolOptions {
     std::size_t open_file_limit = 0;                   // descriptors, when not 0
     std::filesystem::path report_file;                 // for ReportTo::file...
     std::filesystem::path errors_file;                 // standard error, else a pipe
+    bool errors_to_terminal = false;                   // or a terminal of its own
     bool input_closed = false;                         // else the runner's own
     // Called with the tool's process id once it runs, before its streams are read.
     std::function<void(int pid)> while_running;
