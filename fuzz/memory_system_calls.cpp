@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -114,9 +115,6 @@ int close(int fd) {
     return 0;
 }
 
-// Descriptors here start above the standard streams, so none is moved.
-int duplicate_above(int, int) { return failure(EBADF); }
-
 int fstat(int fd, struct stat* status) {
     OpenFile* file = open_file(fd);
     if (file == nullptr) return -1;
@@ -128,8 +126,10 @@ int fstat(int fd, struct stat* status) {
     return 0;
 }
 
-// Every file here is a regular one, which is never made blocking.
-int make_blocking(int) { return 0; }
+// Every file here is a regular one, whose flags are never asked for, and
+// standard output is one too, which a stop leaves alone.
+int status_flags(int) { return O_WRONLY; }
+int set_status_flags(int, int) { return 0; }
 
 int ftruncate(int fd, off_t length) {
     OpenFile* file = open_file(fd);
@@ -145,5 +145,8 @@ int unlink(const char* path) {
 }
 
 int isatty(int) { return 0; }
+
+// No stop comes to a fuzzed run.
+void end_by_signal(int) { std::abort(); }
 
 }  // namespace kerfline::sys

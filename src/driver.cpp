@@ -59,22 +59,32 @@ bool open_reported(Console& console, std::string_view path, const OutputGuard& g
     return false;
 }
 
-// Opens an output through the guard, without waiting first: an output that
-// waits for another program (a FIFO without a reader) has the report go
-// out before it does.
+// Opens an output through the guard and empties it, with stops held off
+// until it is reported: a file the run creates or empties has its report
+// before a stop ends the run. An open that would wait for another program
+// (a FIFO without a reader) waits with stops let in, once the report has
+// gone out: until it returns it creates and empties nothing.
 bool open_output(Console& console, const OutputGuard& guard, std::string_view path, File& file) {
     Failure why = Refusal::none;
+    console.hold_stops();
     bool opened = guard.open_output(path, false, file, why);
     if (!opened && why.refusal == Refusal::none &&
         why.error.kind == FileError::Kind::would_wait) {
+        console.let_stops_in();
         console.flush();
         opened = guard.open_output(path, true, file, why);
+        console.hold_stops();
+    }
+    if (opened && !file.truncate()) {
+        opened = false;
+        why = file.error();
     }
     if (opened) {
         report_opened(console, path);
     } else {
         report_failure(console, Text::cannot_open, path, why);
     }
+    console.let_stops_in();
     return opened;
 }
 
@@ -141,7 +151,7 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
 int run_driver(const CommandLine& command_line, const BufferCapacities& capacities) {
     prepare_process();
     Console console(screen_of(StandardStream::output), screen_of(StandardStream::error));
-    on_stop(&Console::write_out_at_stop);
+    on_stop(&Console::stop_from_outside);
     if (command_line.count != 3) {
         report_usage(console);
         return exit_complete;

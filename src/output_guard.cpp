@@ -67,7 +67,7 @@ bool OutputGuard::open_output(std::string_view path, bool may_wait, File& file,
             return false;
         }
     }
-    if (opened && file.truncate()) return true;
+    if (opened) return true;
     why = file.error();
     return false;
 }

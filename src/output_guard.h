@@ -30,9 +30,9 @@ public:
     Refusal refusal_to_read(const File& file) const;
 
     // Opens `path` for writing, unless it is a guarded file: that is refused
-    // before a byte of it changes. Then empties it. Returns false, with
-    // `why`, when the output cannot or may not be used; `may_wait` as for
-    // File::open_for_writing.
+    // before a byte of it changes. Returns false, with `why`, when the
+    // output cannot or may not be used; `may_wait` as for
+    // File::open_for_writing. The caller empties it.
     bool open_output(std::string_view path, bool may_wait, File& file, Failure& why) const;
 
 private:

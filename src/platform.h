@@ -145,7 +145,10 @@ private:
 };
 
 // Process set-up before anything is written: a console that goes away, or
-// a file-size limit, must not end the run.
+// a file-size limit, must not end the run, and a standard stream closed at
+// the start stays closed: nothing is written there, and no file opened
+// later takes its place, on POSIX systems its number, which /dev/stdout
+// and the like would name.
 void prepare_process();
 
 // The arguments as the tool takes them, the program's name first. On Windows
@@ -167,14 +170,23 @@ CommandLine command_line(int argc, wchar_t** argv);
 CommandLine command_line(int argc, char** argv);
 #endif
 
-// Calls `write_out` when a stop from outside ends the run: SIGINT, SIGTERM
-// or SIGHUP, unless ignored when the run began, or Ctrl+C and Ctrl+Break on
-// a Windows console. The run then ends as that stop ends a program.
-// `write_out` may do only what a signal handler may, and on Windows runs
-// beside the run, in a thread of its own.
-void on_stop(void (*write_out)());
-// Waits for a stop under way to end the run.
+// Calls `stop` with the stop's number when a stop comes from outside:
+// SIGINT, SIGTERM or SIGHUP, unless ignored when the run began, or Ctrl+C
+// and Ctrl+Break on a Windows console. `stop` may do only what a signal
+// handler may; it ends the run by end_as_stopped, or returns and leaves that
+// to the run. On Windows it runs beside the run, in a thread of its own,
+// and the run is ended at the latest two seconds after.
+void on_stop(void (*stop)(int which));
+// Ends the run as stop `which` ends a program that does not catch it.
+[[noreturn]] void end_as_stopped(int which);
+// Waits for a stop under way beside the run to end it.
 [[noreturn]] void wait_for_the_end();
+// For a stop: writes to standard output, a pipe or a terminal, return at
+// once rather than wait for a reader, until output_may_wait_again() puts
+// standard output back as the programs that share it had it. Safe in a
+// signal handler. On Windows the stop's two seconds bound the wait instead.
+void output_waits_no_more();
+void output_may_wait_again();
 
 enum class StandardStream { output, error };
 

@@ -1,43 +1,30 @@
-// POSIX side of the platform layer.
+// POSIX side of the platform layer: files.
 #include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform.h"
+#include "platform_posix.h"
 #include "system_calls.h"
 
 namespace kerfline {
 
-namespace {
-
-int fd_of(std::intptr_t handle) { return static_cast<int>(handle); }
-
-FileId id_of(const struct stat& status) {
+FileId posix::id_of(const struct stat& status) {
     constexpr std::int64_t ns_per_second = 1000 * 1000 * 1000;
     return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
             static_cast<std::uint64_t>(status.st_size),
             std::int64_t{status.st_mtim.tv_sec} * ns_per_second + status.st_mtim.tv_nsec};
 }
 
+namespace {
+
+using posix::id_of;
+
+int fd_of(std::intptr_t handle) { return static_cast<int>(handle); }
+
 // A name with a NUL byte cannot reach the kernel whole, so it names no file.
 bool has_nul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
-
-// A standard stream that was closed before the start stays closed: a file
-// given its number would take the report, or be what /dev/stdin names.
-int away_from_standard_streams(int fd) {
-    if (fd < 0 || fd > STDERR_FILENO) return fd;
-    const int moved = sys::duplicate_above(fd, STDERR_FILENO + 1);
-    // Asked for a number past the limit of open files, the call fails with
-    // EINVAL; what has run out is open files.
-    const int error = moved < 0 && errno == EINVAL ? EMFILE : errno;
-    sys::close(fd);
-    errno = error;
-    return moved;
-}
 
 int open_retried(const char* path, int flags) {
     int fd;
@@ -78,11 +65,17 @@ int open_identified(std::string_view path, int flags, struct stat& status, FileE
     // `path` is followed by a NUL, so the kernel takes it as it is.
     int fd = created != nullptr ? open_or_create(path.data(), flags, made)
                                 : open_retried(path.data(), flags);
-    fd = away_from_standard_streams(fd);
     if (fd >= 0 && sys::fstat(fd, &status) != 0) {
         const int failure = errno;
         sys::close(fd);
         errno = failure;
+        fd = -1;
+    }
+    // A standard stream closed at the start names no file, as it did not
+    // before its number was held.
+    if (fd >= 0 && posix::holds_closed_stream(status)) {
+        sys::close(fd);
+        errno = ENOENT;
         fd = -1;
     }
     if (fd < 0) {
@@ -179,10 +172,13 @@ bool File::open_for_writing(std::string_view path, bool may_wait, File& file) {
         return false;
     }
     // A pipe or a device written without waiting would fail when full.
-    if (!may_wait && !S_ISREG(status.st_mode) && sys::make_blocking(fd) != 0) {
-        file.error_ = FileError::system(static_cast<std::uint32_t>(errno));
-        sys::close(fd);
-        return false;
+    if (!may_wait && !S_ISREG(status.st_mode)) {
+        const int status_flags = sys::status_flags(fd);
+        if (status_flags < 0 || sys::set_status_flags(fd, status_flags & ~O_NONBLOCK) != 0) {
+            file.error_ = FileError::system(static_cast<std::uint32_t>(errno));
+            sys::close(fd);
+            return false;
+        }
     }
     file = File(fd, id_of(status), S_ISREG(status.st_mode), created);
     return true;
@@ -197,110 +193,6 @@ void File::discard(std::string_view path) {
 bool File::truncate() {
     if (!holds_bytes_ || sys::ftruncate(fd_of(handle_), 0) == 0) return true;
     return give_up(FileError::system(static_cast<std::uint32_t>(errno)));
-}
-
-CommandLine command_line(int argc, char** argv) { return {argc, argv}; }
-
-namespace {
-
-// What a stop writes out; a signal handler has no other way to reach it.
-void (*write_out_at_stop)() = nullptr;
-
-extern "C" void stop_run(int signal_number) {
-    // A pipe or a terminal whose reader has stopped reading must not hold
-    // the stop up: what does not fit now is not written.
-    struct stat status;
-    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
-    const bool wait_free = flags >= 0 && ::fstat(STDOUT_FILENO, &status) == 0 &&
-                           !S_ISREG(status.st_mode) &&
-                           ::fcntl(STDOUT_FILENO, F_SETFL, flags | O_NONBLOCK) == 0;
-    write_out_at_stop();
-    if (wait_free) ::fcntl(STDOUT_FILENO, F_SETFL, flags);
-    // Pending until the handler returns, then it ends the run as it would
-    // have without one.
-    ::signal(signal_number, SIG_DFL);
-    ::raise(signal_number);
-}
-
-}  // namespace
-
-void on_stop(void (*write_out)()) {
-    write_out_at_stop = write_out;
-    constexpr int stops[] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction action = {};
-    action.sa_handler = stop_run;
-    sigemptyset(&action.sa_mask);
-    for (const int stop : stops) sigaddset(&action.sa_mask, stop);
-    for (const int stop : stops) {
-        struct sigaction before;
-        // A stop ignored from the start (nohup, a background job) stays so.
-        if (::sigaction(stop, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
-            ::sigaction(stop, &action, nullptr);
-        }
-    }
-}
-
-void wait_for_the_end() {
-    for (;;) ::pause();
-}
-
-void prepare_process() {
-    std::signal(SIGPIPE, SIG_IGN);
-    // Past a file-size limit a write fails with EFBIG, reported like any
-    // failed write, instead of ending the process without a word.
-    std::signal(SIGXFSZ, SIG_IGN);
-}
-
-std::optional<FileId> standard_stream_file(StandardStream stream) {
-    struct stat status;
-    const int fd = stream == StandardStream::output ? STDOUT_FILENO : STDERR_FILENO;
-    if (sys::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
-    return id_of(status);
-}
-
-void write_standard(StandardStream stream, const char* bytes, std::size_t count) {
-    const int fd = stream == StandardStream::output ? STDOUT_FILENO : STDERR_FILENO;
-    while (count > 0) {
-        const ssize_t n = sys::write(fd, bytes, count);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        bytes += n;
-        count -= static_cast<std::size_t>(n);
-    }
-}
-
-Screen screen_of(StandardStream stream) {
-    const int fd = stream == StandardStream::output ? STDOUT_FILENO : STDERR_FILENO;
-    if (sys::isatty(fd) != 1) return Screen::none;
-    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') {
-            return locale_names_utf8(value) ? Screen::utf8 : Screen::shift_jis;
-        }
-    }
-    return Screen::shift_jis;
-}
-
-std::uint32_t names_code_page() { return 0; }
-
-// Never asked: names here have no code page.
-std::size_t code_page_character(std::uint32_t, std::string_view, char32_t&) { return 0; }
-
-bool locale_names_utf8(std::string_view locale) {
-    const std::size_t dot = locale.find('.');
-    if (dot == std::string_view::npos) return false;
-    std::string_view codeset = locale.substr(dot + 1);
-    codeset = codeset.substr(0, codeset.find('@'));
-    // "utf8" in either letter case, dashes left out.
-    constexpr std::string_view utf8 = "utf8";
-    std::size_t matched = 0;
-    for (const char c : codeset) {
-        if (c == '-') continue;
-        const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        if (matched == utf8.size() || lower != utf8[matched]) return false;
-        ++matched;
-    }
-    return matched == utf8.size();
 }
 
 }  // namespace kerfline

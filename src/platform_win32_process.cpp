@@ -66,21 +66,35 @@ CommandLine command_line(int argc, wchar_t** argv) {
 
 namespace {
 
-// What a stop writes out; the console's handler has no other way to reach
-// it.
-void (*write_out_at_stop)() = nullptr;
+// What a stop does; the console's handler has no other way to reach it.
+void (*carry_out_stop)(int) = nullptr;
 
 BOOL WINAPI stop_run(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) write_out_at_stop();
-    return FALSE;  // the next handler, at last the system's, ends the run
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    const auto which = static_cast<int>(event) + 1;
+    // The stop ends the run, or leaves that to the run when it is done with
+    // a write or an open; asked again, it ends the run once the run is done
+    // or, should a reader hold a write up, after two seconds.
+    for (int tries = 0; tries < 200; ++tries) {
+        carry_out_stop(which);
+        ::Sleep(10);
+    }
+    end_as_stopped(which);
 }
 
 }  // namespace
 
-void on_stop(void (*write_out)()) {
-    write_out_at_stop = write_out;
+void on_stop(void (*stop)(int which)) {
+    carry_out_stop = stop;
     ::SetConsoleCtrlHandler(stop_run, TRUE);
 }
+
+// As the system ends a program on Ctrl+C.
+void end_as_stopped(int) { ::ExitProcess(STATUS_CONTROL_C_EXIT); }
+
+// A stop waits for the run's write, two seconds at most.
+void output_waits_no_more() {}
+void output_may_wait_again() {}
 
 void wait_for_the_end() {
     for (;;) ::Sleep(INFINITE);

@@ -20,13 +20,14 @@ int open(const char* path, int flags);
 ssize_t read(int fd, void* into, std::size_t capacity);
 ssize_t write(int fd, const void* bytes, std::size_t count);
 int close(int fd);
-// fcntl(F_DUPFD_CLOEXEC): a copy of `fd` numbered `lowest` or above.
-int duplicate_above(int fd, int lowest);
 int fstat(int fd, struct stat* status);
-// fcntl(F_SETFL): the descriptor's status flags without O_NONBLOCK.
-int make_blocking(int fd);
+// fcntl(F_GETFL) and fcntl(F_SETFL): the descriptor's status flags.
+int status_flags(int fd);
+int set_status_flags(int fd, int flags);
 int ftruncate(int fd, off_t length);
 int unlink(const char* path);
 int isatty(int fd);
+// Ends the process by `signal_number`, which it does not catch.
+[[noreturn]] void end_by_signal(int signal_number);
 
 }  // namespace kerfline::sys

@@ -1,5 +1,6 @@
 #include "system_calls.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,14 +10,22 @@ int open(const char* path, int flags) { return ::open(path, flags, 0666); }
 ssize_t read(int fd, void* into, std::size_t capacity) { return ::read(fd, into, capacity); }
 ssize_t write(int fd, const void* bytes, std::size_t count) { return ::write(fd, bytes, count); }
 int close(int fd) { return ::close(fd); }
-int duplicate_above(int fd, int lowest) { return ::fcntl(fd, F_DUPFD_CLOEXEC, lowest); }
 int fstat(int fd, struct stat* status) { return ::fstat(fd, status); }
-int make_blocking(int fd) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    return flags < 0 ? -1 : ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-}
+int status_flags(int fd) { return ::fcntl(fd, F_GETFL); }
+int set_status_flags(int fd, int flags) { return ::fcntl(fd, F_SETFL, flags); }
 int ftruncate(int fd, off_t length) { return ::ftruncate(fd, length); }
 int unlink(const char* path) { return ::unlink(path); }
 int isatty(int fd) { return ::isatty(fd); }
+
+void end_by_signal(int signal_number) {
+    ::signal(signal_number, SIG_DFL);
+    ::raise(signal_number);
+    // Blocked while its own handler runs: let it in, and it ends the process.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, signal_number);
+    ::sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    ::_exit(128 + signal_number);
+}
 
 }  // namespace kerfline::sys

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -29,9 +30,10 @@ struct CallRecord {
 
 // What the chosen call does instead of its work: fail as the kernel would
 // fail it (nothing read, written, opened or truncated; a failed close still
-// releases its descriptor), or, a write, take only half its bytes, or none.
+// releases its descriptor), or, a write, take only half its bytes, or none;
+// or it does its work and then a stop comes from outside (SIGTERM).
 struct Misbehaviour {
-    enum class Kind { fail, take_half, take_nothing };
+    enum class Kind { fail, take_half, take_nothing, stop };
     int error = 0;  // when it fails
     Kind kind = Kind::fail;
 };
@@ -52,8 +54,21 @@ struct Recording {
 };
 
 // From now on every call is recorded; standard output counts as a terminal
-// when `console_is_terminal`.
-void start_recording(bool console_is_terminal, std::optional<Fault> fault = std::nullopt);
+// when `console_is_terminal`. A stop goes to `stop`, as a signal would.
+void start_recording(bool console_is_terminal, std::optional<Fault> fault = std::nullopt,
+                     void (*stop)(int) = nullptr);
 Recording stop_recording();
+
+// A run that a stop ends: what it left when the process ended, its console
+// and reasons so far, and whether standard output's flags were left as they
+// were. Run in a child process, which the stop ends.
+struct StoppedRun {
+    bool stopped = false;  // by the stop, not at the run's end
+    std::string console;
+    std::string errors;
+    bool console_flags_kept = false;
+};
+StoppedRun run_until_stopped(bool console_is_terminal, const Fault& fault, void (*stop)(int),
+                             const std::function<int()>& run);
 
 }  // namespace kerfline::testing
