@@ -380,26 +380,37 @@ TEST_F(Split, NeverWritesOverItsInputHoweverNamed) {
     // The input's name, the output's, where the report goes, and the reason, if refused.
     std::vector<std::tuple<std::string, std::string, ToolOptions, std::string>> rows = {
         {"input", "sub/../input", {}, same}, {"input", "hard", {}, same}, {"input", at + "input", {}, same}};
-    std::optional<Mount> overlay, one, two;
+    std::optional<Mount> overlay, one, two, three;
     // A Linux symlink or mount is none to Windows; Wine would only follow it.
     if (!testing_windows_build()) {
         fs::create_symlink("input", at + "soft");
         rows.push_back({"input", "soft", {}, same});
     }
     if (!testing_windows_build() && own_mount_namespace()) {
-        for (const char* name : {"lower", "upper", "work", "merged", "one", "two"}) fs::create_directory(at + name);
+        for (const char* name : {"lower", "upper", "work", "merged", "one", "two", "three"}) fs::create_directory(at + name);
         folder.write("lower/input", input);
         folder.write("lower/log", "old\n");
+        folder.write("lower/log2", "old\n");
         overlay.emplace("overlay", at + "merged", "lowerdir=" + at + "lower,upperdir=" + at + "upper,workdir=" + at + "work");
         one.emplace("tmpfs", at + "one");
         two.emplace("tmpfs", at + "two");
+        three.emplace("tmpfs", at + "three");
         folder.write("one/input", input);
-        folder.write("two/twin", "b\nM\n");  // the first file of each: one index, other times
+        // The first file of each: one index, and the same size at another time, or
+        // the same time and another size.
+        folder.write("two/twin", "b\nM\n");
         fs::last_write_time(at + "two/twin", fs::last_write_time(at + "one/input") - std::chrono::seconds(1));
+        folder.write("three/other", "bb\nM\n");
+        fs::last_write_time(at + "three/other", fs::last_write_time(at + "one/input"));
         rows.push_back({"merged/input", "lower/input", {}, same});
+        // A log appended to as the run goes: the copy an overlay makes of it.
+        const std::string of_the_report = "the output is the file the report goes to";
         rows.push_back({"input", "lower/log", {.report_to = ReportTo::file_appended, .report_file = at + "merged/log"},
-                        "the output is the file the report goes to"});
+                        of_the_report});
+        rows.push_back({"input", "merged/log2", {.report_to = ReportTo::file_appended, .report_file = at + "lower/log2"},
+                        of_the_report});
         rows.push_back({"one/input", "two/twin", {}, ""});
+        rows.push_back({"one/input", "three/other", {}, ""});
     }
     for (const auto& [input_name, output, options, why] : rows) {
         SCOPED_TRACE(output);
@@ -412,7 +423,8 @@ TEST_F(Split, NeverWritesOverItsInputHoweverNamed) {
                                                    : refused(opened, {{"M", output, 1}})));
         EXPECT_EQ(result.errors, why.empty() ? "" : reason(output, why));
         EXPECT_EQ(result.status, why.empty() ? 0 : 1);
-        EXPECT_EQ(folder.read(output), why.empty() ? input : was);
+        // A log's other name shows it as the overlay copied it, report and all.
+        if (options.report_file.empty()) EXPECT_EQ(folder.read(output), why.empty() ? input : was);
     }
 }
 
@@ -619,24 +631,61 @@ TEST_F(Split, RedirectedReportKeepsUpWhateverTheToolWaitsFor) {
                           model_run(folder.read("form"), folder.read("input")).console),
               section);
 
-    // Stopped, it ends as the signal ends a program, the log holding whole messages:
-    // the block of every output on disk.
-    folder.write("form", form);
-    folder.write("input", input);
-    const std::string whole = model_run(form, input).console;
-    for (const int stop : {SIGINT, SIGTERM, SIGHUP}) {
-        SCOPED_TRACE("signal " + std::to_string(stop));
-        fs::remove_all(folder.path() / "out");
-        fs::create_directory(folder.path() / "out");
-        to_log.while_running = [&](int pid) {
-            for (int wait = 0; wait < 100000 && !fs::exists(folder.path() / "out/600"); ++wait) {
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-            }
-            ::kill(pid, stop);
-        };
-        EXPECT_EQ(run_tool(folder.path(), {"form", "input"}, to_log).stopped_by, stop);
-        const std::string log = logs.read("log"), rest = whole.substr(std::min(log.size(), whole.size()));
-        const long last = static_cast<long>(std::distance(fs::directory_iterator(folder.path() / "out"), {})) - 1;
+}
+
+// A stop from outside ends the run as its signal ends a program, the log holding whole
+// messages, the block of every output on disk among them; at once when no one reads the
+// report, which leaves the pipe as the shell had it; not at all when the stop was ignored
+// from the start (nohup, trap '' HUP). Under Wine SIGINT comes as Ctrl+C.
+TEST_F(Split, StopsEndTheRunWithWholeMessages) {
+    std::string form, input;
+    for (int i = 0; i < 20000; ++i) {
+        form += "M\nout/" + std::to_string(i) + "\n1\n";
+        input += "line\nM\n";
+    }
+    const ScratchFolder logs;
+    const fs::path out = folder.path() / "out";
+    struct Stop { ReportTo report_to; std::vector<int> ignored, sent; };
+    std::vector<Stop> stops = {{ReportTo::file, {}, {SIGINT}}};
+    if (!testing_windows_build()) {
+        stops.insert(stops.end(), {{ReportTo::file, {}, {SIGTERM}}, {ReportTo::file, {}, {SIGHUP}},
+                                   {ReportTo::pipe_unread, {}, {SIGTERM}},
+                                   {ReportTo::file, {SIGHUP, SIGINT}, {SIGHUP, SIGINT}}});
+    }
+    for (const auto& [report_to, ignored, sent] : stops) {
+        SCOPED_TRACE("signal " + std::to_string(sent.front()) + (ignored.empty() ? "" : ", ignored"));
+        // A run that goes on to its end makes 2,000 files, not 20,000.
+        const std::size_t cut = ignored.empty() ? form.size() : form.find("M\nout/2000\n");
+        folder.write("form", form.substr(0, cut));
+        folder.write("input", input);
+        const std::string whole = model_run(form.substr(0, cut), input).console;
+        fs::remove_all(out);
+        fs::create_directory(out);
+        const auto count = [&] { return std::distance(fs::directory_iterator(out), {}); };
+        const ToolOptions options{
+            .report_to = report_to, .report_file = logs.path() / "log", .ignored_signals = ignored,
+            .time_limit_seconds = 10, .while_running = [&](int pid) {
+                // Past the 600th output, and for an unread report until it stalls.
+                for (long seen = -1; count() <= 600 || (report_to == ReportTo::pipe_unread && seen != count());) {
+                    seen = count();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                }
+                for (const int stop : sent) ::kill(pid, stop);
+            }};
+        const ToolRun result = run_tool(folder.path(), {"form", "input"}, options);
+        if (!ignored.empty()) {
+            EXPECT_EQ(result.status, 0);
+            EXPECT_EQ(logs.read("log"), whole);
+            continue;
+        }
+        if (!testing_windows_build()) EXPECT_EQ(result.stopped_by, sent.front());
+        if (report_to == ReportTo::pipe_unread) {
+            EXPECT_FALSE(result.report_left_non_blocking);
+            continue;
+        }
+        const std::string log = result.console;
+        const std::string rest = whole.substr(std::min(log.size(), whole.size()));
+        const long last = static_cast<long>(count()) - 1;
         EXPECT_TRUE(whole.starts_with(log) && (rest.empty() || rest.starts_with("#####") || rest.starts_with("out/")))
             << "not whole messages: " << rest.substr(0, 40);
         EXPECT_NE(log.find(block_text(last, "M", "out/" + std::to_string(last), 1)), std::string::npos) << last;

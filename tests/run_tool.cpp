@@ -1,6 +1,7 @@
 #include "run_tool.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -98,17 +99,21 @@ std::pair<int, int> open_terminal() {
     return {master, slave};
 }
 
-// Reads every stream to its end, whichever the child fills first.
-void drain(std::vector<std::pair<int, std::string*>> streams) {
+// Reads every stream to its end, whichever the child fills first; kills the
+// child once `time_limit_seconds`, when not 0, have gone by.
+void drain(std::vector<std::pair<int, std::string*>> streams, pid_t child, int time_limit_seconds) {
     std::vector<pollfd> fds;
     for (const auto& stream : streams) fds.push_back({stream.first, POLLIN, 0});
     std::size_t open_count = fds.size();
     char chunk[65536];
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(time_limit_seconds);
     while (open_count > 0) {
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
+        const int ready = ::poll(fds.data(), fds.size(), time_limit_seconds != 0 ? 100 : -1);
+        if (ready < 0) {
             check(errno == EINTR, "poll");
             continue;
         }
+        if (time_limit_seconds != 0 && std::chrono::steady_clock::now() > deadline) ::kill(child, SIGKILL);
         for (std::size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
@@ -158,10 +163,16 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
     } else {
         check(::pipe2(out_pipe, O_CLOEXEC) == 0, "pipe");
         child_out = out_pipe[1];
-        if (options.report_to != ReportTo::pipe) {
+        if (options.report_to != ReportTo::pipe && options.report_to != ReportTo::pipe_unread) {
             ::close(out_pipe[0]);
             out_pipe[0] = -1;
         }
+    }
+    // The unread pipe's ends stay here, to be read from no one, and shared.
+    int unread_pipe[2] = {-1, -1};
+    if (options.report_to == ReportTo::pipe_unread) {
+        std::swap(unread_pipe[0], out_pipe[0]);
+        unread_pipe[1] = ::dup(out_pipe[1]);
     }
 
     const pid_t child = ::fork();
@@ -173,6 +184,7 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
         ::dup2(err_pipe[1], STDERR_FILENO);
         // As a shell starts a command in the foreground, whatever the runner's own.
         for (const int stop : {SIGINT, SIGTERM, SIGHUP}) ::signal(stop, SIG_DFL);
+        for (const int stop : options.ignored_signals) ::signal(stop, SIG_IGN);
         // Only the three streams, whatever the runner leaves open: some cases count them.
         ::close_range(3, ~0U, 0);
         for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
@@ -194,7 +206,7 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
     std::vector<std::pair<int, std::string*>> streams;
     if (err_pipe[0] >= 0) streams.emplace_back(err_pipe[0], &run.errors);
     if (out_pipe[0] >= 0) streams.emplace_back(out_pipe[0], &run.console_bytes);
-    drain(streams);
+    drain(streams, child, options.time_limit_seconds);
     for (const auto& stream : streams) ::close(stream.first);
 
     int wait_status = 0;
@@ -202,6 +214,11 @@ ToolRun run_tool(const fs::path& folder, const std::vector<std::string>& argumen
     while (::wait4(child, &wait_status, 0, &usage) < 0) check(errno == EINTR, "wait");
     if (WIFEXITED(wait_status)) run.status = WEXITSTATUS(wait_status);
     if (WIFSIGNALED(wait_status)) run.stopped_by = WTERMSIG(wait_status);
+    if (unread_pipe[1] >= 0) {
+        run.report_left_non_blocking = (::fcntl(unread_pipe[1], F_GETFL) & O_NONBLOCK) != 0;
+        ::close(unread_pipe[0]);
+        ::close(unread_pipe[1]);
+    }
     run.max_rss_kib = usage.ru_maxrss;
     auto read_back = [](const fs::path& file) {
         std::ifstream in(file, std::ios::binary);

@@ -21,12 +21,14 @@ struct ToolRun {
     bool console_line_ends_native = true;  // every line end is the target's own
     std::string errors;   // standard error, its line ends given back as "\n"
     int status = -1;      // exit status, or -1 when the tool did not exit
-    int stopped_by = 0;   // the signal that ended it, if one did
+    int stopped_by = 0;   // the signal that ended it, if one did: SIGKILL past the time limit
     long max_rss_kib = 0;
+    bool report_left_non_blocking = false;  // for ReportTo::pipe_unread
 };
 
-// Where the report, standard output, goes.
-enum class ReportTo { pipe, pipe_closed_at_once, closed, terminal, file, file_appended };
+// Where the report, standard output, goes: pipe_unread is a pipe no one reads,
+// whose other end the runner shares as the next program in a shell would.
+enum class ReportTo { pipe, pipe_closed_at_once, pipe_unread, closed, terminal, file, file_appended };
 
 struct ToolOptions {
     ReportTo report_to = ReportTo::pipe;
@@ -38,6 +40,8 @@ struct ToolOptions {
     std::filesystem::path errors_file;                 // standard error, else a pipe
     bool errors_to_terminal = false;                   // or a terminal of its own
     bool input_closed = false;                         // else the runner's own
+    std::vector<int> ignored_signals;                  // ignored from the start, as by nohup
+    int time_limit_seconds = 0;                        // then it is killed, when not 0
     // Called with the tool's process id once it runs, before its streams are read.
     std::function<void(int pid)> while_running;
     std::vector<std::string> command;  // what runs, instead of tool_command()
