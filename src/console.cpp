@@ -137,11 +137,7 @@ void Console::put_past_buffer(std::string_view bytes) {
     put(bytes);
 }
 
-void Console::put_echoed(std::string_view text) {
-    if (screen_ == Screen::none) {
-        put(text);
-        return;
-    }
+void Console::put_shown(std::string_view text) {
     ScreenText shown(screen_, text);
     for (std::string_view piece; shown.next(piece);) put(piece);
 }

@@ -45,7 +45,13 @@ public:
         pending_size_ += bytes.size();
     }
     // Text from the form or the command line, as the screen shows it.
-    void put_echoed(std::string_view text);
+    void put_echoed(std::string_view text) {
+        if (screen_ == Screen::none) {
+            put(text);
+        } else {
+            put_shown(text);
+        }
+    }
     void message_done();
     // Writes out what the buffer holds; called between messages.
     void flush();
@@ -66,6 +72,7 @@ public:
 private:
     static constexpr std::size_t buffer_size = 64 * 1024;
     void put_past_buffer(std::string_view bytes);
+    void put_shown(std::string_view text);
     void write_out(const char* bytes, std::size_t count);
     void claim();
     void release();
