@@ -48,7 +48,7 @@ bool open_reported(Console& console, std::string_view path, const OutputGuard& g
     Failure why = Refusal::none;
     if (!File::open_for_reading(path, file)) {
         why = file.error();
-    } else if (const Refusal refusal = guard.refusal_to_read(file); refusal != Refusal::none) {
+    } else if (const Refusal refusal = guard.refusal_to_read(file, path); refusal != Refusal::none) {
         file.close();
         why = refusal;
     } else {
@@ -96,14 +96,13 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
     if (!open_reported(console, form_path, guard, form_file)) return exit_failed;
     File input_file;
     if (!open_reported(console, input_path, guard, input_file)) return exit_failed;
-    guard.protect(form_file, input_file);
     if (input_file.on_disk()) progress.input_size(input_file.id().size);
 
     ReportedSource reported_form(form_file, console);
     ReportedSource reported_input(input_file, console, &progress);
     InputBuffer form(reported_form, capacities.form);
     InputBuffer input(reported_input, capacities.input);
-    if (!form.allocated() || !input.allocated()) {
+    if (!form.allocated() || !input.allocated() || !guard.protect(form_file, input_file)) {
         report_out_of_memory(console);
         return exit_failed;
     }

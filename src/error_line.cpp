@@ -21,6 +21,7 @@ std::string_view refusal_words(Refusal refusal) {
         case Refusal::read_is_report: return "the report goes to this file";
         case Refusal::read_is_error_stream: return "standard error goes to this file";
         case Refusal::form_line_too_long: return "a form line too long for memory";
+        case Refusal::out_of_memory: return "out of memory";
     }
     return {};
 }
@@ -83,6 +84,7 @@ void put_file_error(ErrorLine& line, const FileError& error) {
     switch (error.kind) {
         case FileError::Kind::directory: line.put("Is a directory"); return;
         case FileError::Kind::nul_in_name: line.put("the name holds a NUL byte"); return;
+        case FileError::Kind::shrank: line.put("the file shrank while it was read"); return;
         case FileError::Kind::name_outside_code_page:
             line.put("the name is not text in code page ");
             line.put_number(error.code_page);

@@ -18,6 +18,7 @@ enum class Refusal {
     read_is_report,          // a form or input that standard output goes to
     read_is_error_stream,    // likewise standard error
     form_line_too_long,      // for memory
+    out_of_memory,           // to tell where a name is
 };
 
 // Why a file fails the run: what the system or the platform layer said of

@@ -5,8 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace kerfline {
 
@@ -26,6 +28,7 @@ struct FileError {
         nul_in_name,
         name_outside_code_page,  // a Windows name with bytes the code page lacks
         would_wait,              // an open told not to wait for another program
+        shrank,                  // a file on disk grew shorter than what was read of it
     };
     Kind kind = Kind::system;
     std::uint32_t system_code = 0;
@@ -85,6 +88,8 @@ public:
             created_ = other.created_;
             identified_ = other.identified_;
             error_ = other.error_;
+            read_ = other.read_;
+            largest_size_ = other.largest_size_;
             other.handle_ = closed_handle;
         }
         return *this;
@@ -102,6 +107,9 @@ public:
     // Why the last open, read, write or close of this file failed.
     const FileError& error() const { return error_; }
 
+    // A file on disk that a read finds shorter than what was read of it (a
+    // log truncated under the run) fails as shrank: what follows would be
+    // another file's bytes.
     ReadResult read(char* into, std::size_t capacity) override;
     bool write(const char* bytes, std::size_t count) override;
     // Closes now and tells whether everything written reached the file.
@@ -125,11 +133,17 @@ public:
     // holds bytes: devices and pipes have nothing to empty.
     bool truncate();
 
+    // Where overlay mounts show this file, copied up or not: its own path
+    // and the others, in the mount and in its layers, each with no link,
+    // "." or ".."; none when no overlay mount shows it. False when memory
+    // runs out.
+    bool overlay_paths(std::vector<std::string>& paths) const;
+
 private:
     static constexpr std::intptr_t closed_handle = -1;
     File(std::intptr_t handle, FileId id, bool on_disk, bool created)
         : handle_(handle), id_(id), on_disk_(on_disk), holds_bytes_(on_disk && id.size != 0),
-          created_(created) {}
+          created_(created), largest_size_(id.size) {}
     // Each records why this file failed and returns false; give_up closes
     // it first.
     bool fail_with_system_error();
@@ -142,6 +156,8 @@ private:
     bool created_ = false;
     bool identified_ = false;  // by a failed open
     FileError error_;
+    std::uint64_t read_ = 0;          // bytes read so far
+    std::uint64_t largest_size_ = 0;  // of a file on disk, as seen so far
 };
 
 // Process set-up before anything is written: a console that goes away, or
@@ -188,11 +204,25 @@ void on_stop(void (*stop)(int which));
 void output_waits_no_more();
 void output_may_wait_again();
 
-enum class StandardStream { output, error };
+enum class StandardStream { input, output, error };
 
-// The identity of a standard stream when it is a file on disk, which the
-// run appends to; a terminal, a pipe or a closed stream has none.
-std::optional<FileId> standard_stream_file(StandardStream stream);
+// What a standard stream is, when it is open: its file's identity, and
+// whether that is a file on disk, which the run appends to, a pipe or a
+// terminal, rather than a device.
+struct StandardFile {
+    FileId id;
+    bool on_disk = false;
+    bool pipe = false;
+    bool terminal = false;
+};
+std::optional<StandardFile> standard_file(StandardStream stream);
+// Where overlay mounts show a standard stream's file, as File::overlay_paths.
+bool standard_stream_overlay_paths(StandardStream stream, std::vector<std::string>& paths);
+
+// Where `path` is, or would be created by an open that follows its links:
+// one path with no link, "." or ".." in it; empty when that cannot be told.
+// False when memory runs out.
+bool where_is(std::string_view path, std::string& where);
 
 // A raw write to standard output or standard error; a failure is ignored
 // by design. On Windows each "\n" goes out as CR LF, as a console

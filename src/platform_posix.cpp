@@ -1,4 +1,5 @@
 // POSIX side of the platform layer: files.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -113,11 +114,26 @@ bool File::give_up(FileError why) {
 ReadResult File::read(char* into, std::size_t capacity) {
     for (;;) {
         const ssize_t n = sys::read(fd_of(handle_), into, capacity);
-        if (n >= 0) return {static_cast<std::size_t>(n), false};
-        if (errno != EINTR) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
             fail_with_system_error();
             return {0, true};
         }
+        read_ += static_cast<std::uint64_t>(n);
+        // A short read of a file on disk is its end as it now stands: one
+        // before what was read means the file was cut under the run (a
+        // file of /proc, whose size is 0, never grew so far as to shrink).
+        struct stat status;
+        if (on_disk_ && static_cast<std::size_t>(n) < capacity &&
+            sys::fstat(fd_of(handle_), &status) == 0) {
+            const auto size = static_cast<std::uint64_t>(status.st_size);
+            if (size < read_ && size < largest_size_) {
+                error_ = {FileError::Kind::shrank};
+                return {0, true};
+            }
+            largest_size_ = std::max(largest_size_, size);
+        }
+        return {static_cast<std::size_t>(n), false};
     }
 }
 

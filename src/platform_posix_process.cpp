@@ -16,7 +16,12 @@ namespace kerfline {
 namespace {
 
 int fd_of(StandardStream stream) {
-    return stream == StandardStream::output ? STDOUT_FILENO : STDERR_FILENO;
+    switch (stream) {
+        case StandardStream::input: return STDIN_FILENO;
+        case StandardStream::output: return STDOUT_FILENO;
+        case StandardStream::error: break;
+    }
+    return STDERR_FILENO;
 }
 
 // Set once, before anything is written: which standard streams were closed
@@ -104,13 +109,12 @@ void prepare_process() {
     }
 }
 
-std::optional<FileId> standard_stream_file(StandardStream stream) {
+std::optional<StandardFile> standard_file(StandardStream stream) {
     struct stat status;
     const int fd = fd_of(stream);
-    if (closed_at_start[fd] || sys::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        return std::nullopt;
-    }
-    return posix::id_of(status);
+    if (closed_at_start[fd] || sys::fstat(fd, &status) != 0) return std::nullopt;
+    return StandardFile{posix::id_of(status), S_ISREG(status.st_mode), S_ISFIFO(status.st_mode),
+                        S_ISCHR(status.st_mode) && sys::isatty(fd) == 1};
 }
 
 void write_standard(StandardStream stream, const char* bytes, std::size_t count) {

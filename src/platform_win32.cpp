@@ -214,7 +214,21 @@ bool File::fail_with_system_error() {
 ReadResult File::read(char* into, std::size_t capacity) {
     const auto piece = static_cast<DWORD>(std::min(capacity, largest_transfer));
     DWORD count = 0;
-    if (::ReadFile(handle_of(handle_), into, piece, &count, nullptr)) return {count, false};
+    if (::ReadFile(handle_of(handle_), into, piece, &count, nullptr)) {
+        read_ += count;
+        // A short read of a file on disk is its end as it now stands: one
+        // before what was read means the file was cut under the run.
+        LARGE_INTEGER size;
+        if (on_disk_ && count < piece && ::GetFileSizeEx(handle_of(handle_), &size)) {
+            const auto now = static_cast<std::uint64_t>(size.QuadPart);
+            if (now < read_ && now < largest_size_) {
+                error_ = {FileError::Kind::shrank};
+                return {0, true};
+            }
+            largest_size_ = std::max(largest_size_, now);
+        }
+        return {count, false};
+    }
     // A pipe whose writer has gone has simply ended.
     if (::GetLastError() == ERROR_BROKEN_PIPE) return {0, false};
     fail_with_system_error();
@@ -284,6 +298,18 @@ void File::discard(std::string_view path) {
     std::wstring name;
     FileError ignored;
     if (take_back && wide_path(path, name, ignored)) ::DeleteFileW(name.c_str());
+}
+
+// Windows has no overlay mounts.
+bool File::overlay_paths(std::vector<std::string>& paths) const {
+    paths.clear();
+    return true;
+}
+
+// What duplicates a name stands for is told by the file's identity there.
+bool where_is(std::string_view, std::string& where) {
+    where.clear();
+    return true;
 }
 
 bool File::truncate() {

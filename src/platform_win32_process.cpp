@@ -103,7 +103,8 @@ void wait_for_the_end() {
 namespace {
 
 HANDLE standard_handle(StandardStream stream) {
-    return ::GetStdHandle(stream == StandardStream::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    constexpr DWORD handles[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    return ::GetStdHandle(handles[static_cast<int>(stream)]);
 }
 
 bool is_console(HANDLE handle) {
@@ -174,14 +175,20 @@ void prepare_process() {
     }
 }
 
-std::optional<FileId> standard_stream_file(StandardStream stream) {
+std::optional<StandardFile> standard_file(StandardStream stream) {
     const HANDLE handle = standard_handle(stream);
     Identity identity;
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !identify(handle, identity) ||
-        !identity.is_disk_file) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !identify(handle, identity)) {
         return std::nullopt;
     }
-    return identity.id;
+    return StandardFile{identity.id, identity.is_disk_file, ::GetFileType(handle) == FILE_TYPE_PIPE,
+                        is_console(handle)};
+}
+
+// Windows has no overlay mounts.
+bool standard_stream_overlay_paths(StandardStream, std::vector<std::string>& paths) {
+    paths.clear();
+    return true;
 }
 
 void write_standard(StandardStream stream, const char* bytes, std::size_t count) {

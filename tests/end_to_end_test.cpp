@@ -128,7 +128,11 @@ protected:
             Files files = row.made;
             for (const auto& [name, bytes] : row.before) {
                 fs::create_directories((folder.path() / name).parent_path());
-                if (!name.ends_with('/')) folder.write(name, files[name] = bytes);
+                if (name.ends_with('@')) {  // a symbolic link to `bytes`
+                    fs::create_symlink(bytes, folder.path() / name.substr(0, name.size() - 1));
+                } else if (!name.ends_with('/')) {
+                    folder.write(name, files[name] = bytes);
+                }
             }
             const ToolRun result = run(row.arguments, row.options);
             EXPECT_EQ(result.console, row.console);
@@ -367,31 +371,47 @@ TEST_F(Split, LinesMatchAsTheyShouldAndOutputsKeepEveryByte) {
     }
 }
 
-// However an output names the input (another spelling, a link, the folder beneath an
-// overlay mount, which shows its files on a device of its own with the same index, size
-// and time), it is refused before a byte of it changes, and so is the log appended to
-// through an overlay; strangers that share only an index on two file systems are not.
+// However an output names the input (another spelling, a link, an overlay mount's
+// folders, copied up or not, with xino or without), it is refused before a byte of it
+// changes, and so is the form and the log appended to through an overlay; strangers that
+// share only an index on two file systems are not.
 TEST_F(Split, NeverWritesOverItsInputHoweverNamed) {
     const std::string input = "a\nM\n", at = folder.path().string() + "/";
     const std::string same = "the output is the input file";
     fs::create_directory(at + "sub");
     folder.write("input", input);
     fs::create_hard_link(at + "input", at + "hard");
-    // The input's name, the output's, where the report goes, and the reason, if refused.
-    std::vector<std::tuple<std::string, std::string, ToolOptions, std::string>> rows = {
+    // The input's name, the output's, where the report goes, the reason if refused, and
+    // the form's name.
+    struct Named {
+        std::string input, output;
+        ToolOptions options;
+        std::string why, form = "form";
+    };
+    std::vector<Named> rows = {
         {"input", "sub/../input", {}, same}, {"input", "hard", {}, same}, {"input", at + "input", {}, same}};
-    std::optional<Mount> overlay, one, two, three;
+    std::optional<Mount> overlay, one, two, three, tmpfs, xino;
     // A Linux symlink or mount is none to Windows; Wine would only follow it.
     if (!testing_windows_build()) {
         fs::create_symlink("input", at + "soft");
         rows.push_back({"input", "soft", {}, same});
     }
     if (!testing_windows_build() && own_mount_namespace()) {
-        for (const char* name : {"lower", "upper", "work", "merged", "one", "two", "three"}) fs::create_directory(at + name);
-        folder.write("lower/input", input);
-        folder.write("lower/log", "old\n");
-        folder.write("lower/log2", "old\n");
+        for (const char* name : {"lower", "upper", "work", "merged", "one", "two", "three", "xt", "xupper",
+                                 "xwork", "xmerged"}) {
+            fs::create_directory(at + name);
+        }
+        for (const char* name : {"lower/input", "lower/copied"}) folder.write(name, input);
+        for (const char* name : {"lower/log", "lower/log2", "lower/log3", "lower/form"}) folder.write(name, "old\n");
         overlay.emplace("overlay", at + "merged", "lowerdir=" + at + "lower,upperdir=" + at + "upper,workdir=" + at + "work");
+        // With a lower folder on another file system and xino, an overlay shows its own
+        // inode numbers.
+        tmpfs.emplace("tmpfs", at + "xt");
+        fs::create_directory(at + "xt/lower");
+        folder.write("xt/lower/input", input);
+        xino.emplace("overlay", at + "xmerged",
+                     "lowerdir=" + at + "xt/lower,upperdir=" + at + "xupper,workdir=" + at + "xwork,xino=on");
+        ::close(::open((at + "merged/copied").c_str(), O_RDWR));  // copied up, not a byte changed
         one.emplace("tmpfs", at + "one");
         two.emplace("tmpfs", at + "two");
         three.emplace("tmpfs", at + "three");
@@ -402,29 +422,43 @@ TEST_F(Split, NeverWritesOverItsInputHoweverNamed) {
         fs::last_write_time(at + "two/twin", fs::last_write_time(at + "one/input") - std::chrono::seconds(1));
         folder.write("three/other", "bb\nM\n");
         fs::last_write_time(at + "three/other", fs::last_write_time(at + "one/input"));
-        rows.push_back({"merged/input", "lower/input", {}, same});
-        // A log appended to as the run goes: the copy an overlay makes of it.
         const std::string of_the_report = "the output is the file the report goes to";
-        rows.push_back({"input", "lower/log", {.report_to = ReportTo::file_appended, .report_file = at + "merged/log"},
-                        of_the_report});
-        rows.push_back({"input", "merged/log2", {.report_to = ReportTo::file_appended, .report_file = at + "lower/log2"},
-                        of_the_report});
-        rows.push_back({"one/input", "two/twin", {}, ""});
-        rows.push_back({"one/input", "three/other", {}, ""});
+        rows.insert(rows.end(), {
+            {"merged/input", "lower/input", {}, same},
+            // Not copied up, it would be when the output opens; copied up, the merged file
+            // and the upper one have indexes of their own.
+            {"merged/input", "upper/input", {}, same},
+            {"merged/copied", "upper/copied", {}, same},
+            {"upper/copied", "merged/copied", {}, same},
+            {"upper/copied", "lower/copied", {}, same},
+            {"xmerged/input", "xt/lower/input", {}, same},
+            {"input", "upper/form", {}, "the output is the form file", "merged/form"},
+            // A log appended to as the run goes, and the copy an overlay makes of it.
+            {"input", "lower/log", {.report_to = ReportTo::file_appended, .report_file = at + "merged/log"},
+             of_the_report},
+            {"input", "merged/log2", {.report_to = ReportTo::file_appended, .report_file = at + "lower/log2"},
+             of_the_report},
+            {"input", "upper/log3", {.report_to = ReportTo::file_appended, .report_file = at + "merged/log3"},
+             of_the_report},
+            {"one/input", "two/twin", {}, ""},
+            {"one/input", "three/other", {}, ""}});
     }
-    for (const auto& [input_name, output, options, why] : rows) {
+    for (const auto& [input_name, output, options, why, form_name] : rows) {
         SCOPED_TRACE(output);
-        folder.write("form", "M\n" + output + "\n1\n");
-        const std::string was = folder.read(output);
-        const ToolRun result = run({"form", input_name}, options);
-        const std::vector<std::string> opened = {"form", input_name};
+        folder.write(form_name, "M\n" + output + "\n1\n");
+        const auto read = [&] { return fs::exists(folder.path() / output) ? folder.read(output) : ""; };
+        const std::string was = read();
+        const ToolRun result = run({form_name, input_name}, options);
+        const std::vector<std::string> opened = {form_name, input_name};
         EXPECT_EQ(result.console, (options.report_file.empty() ? "" : "old\n") +
                                       (why.empty() ? report(opened, {{"M", output, 1}})
                                                    : refused(opened, {{"M", output, 1}})));
         EXPECT_EQ(result.errors, why.empty() ? "" : reason(output, why));
         EXPECT_EQ(result.status, why.empty() ? 0 : 1);
         // A log's other name shows it as the overlay copied it, report and all.
-        if (options.report_file.empty()) EXPECT_EQ(folder.read(output), why.empty() ? input : was);
+        if (!options.report_file.empty()) continue;
+        EXPECT_EQ(read(), why.empty() ? input : was);
+        EXPECT_EQ(fs::exists(folder.path() / output), why.empty() || !was.empty()) << "refused, yet made";
     }
 }
 
@@ -520,6 +554,17 @@ TEST_F(Split, SystemFilesAndLimitsBehaveAsTheyDo) {
         // Nor may the report, with its own stream closed, land in an output.
         {{{"form", "M\n/dev/stdout\n1\n"}, {"input", "a\nM\n"}}, {"form", "input"}, "",
          reason("/dev/stdout", std::strerror(ENOENT)), 1, {}, {.report_to = ReportTo::closed}},
+        // Standard output and error, pipes or a terminal, are not read back as a form or
+        // an input: the run would never end. A device gives back nothing it was given.
+        {{{"form", "M\nout\n0\n"}}, {"form", "/dev/null"}, "", "", 0, {},
+         {.report_to = ReportTo::file, .report_file = "/dev/null"}},
+        {{{"form", "M\nout\n1\n"}}, {"form", "/dev/stdout"}, report({"form"}) + cannot_open_text("/dev/stdout"),
+         reason("/dev/stdout", "the report goes to this file"), 1, {}, {.time_limit_seconds = 10}},
+        {{{"input", "a\nM\n"}}, {"/proc/self/fd/2", "input"}, report({}) + cannot_open_text("/proc/self/fd/2"),
+         reason("/proc/self/fd/2", "standard error goes to this file"), 1, {}, {.time_limit_seconds = 10}},
+        {{{"input", "a\nM\n"}}, {"/dev/stdout", "input"}, report({}) + cannot_open_text("/dev/stdout"),
+         reason("/dev/stdout", "the report goes to this file"), 1, {},
+         {.report_to = ReportTo::terminal, .environment = {{"LC_ALL", "C"}}, .time_limit_seconds = 10}},
     };
     // The sanitizers' runtime and an emulator need descriptors of their own.
     if (!testing_under_emulator() && !testing_sanitized_build()) {
@@ -527,13 +572,39 @@ TEST_F(Split, SystemFilesAndLimitsBehaveAsTheyDo) {
         rows.push_back({{{"form", "M\n/dev/stdout\n1\n"}}, {"form", "/dev/stdin"},
                         report({}) + cannot_open_text("form"), reason("form", std::strerror(EMFILE)),
                         1, {}, {.open_file_limit = 3, .input_closed = true}});
-        // An output that cannot leave descriptor 0 takes back the file it created.
+        // An output past the limit of open files is no file left behind, even one that a
+        // dangling link would create, with standard output closed.
         rows.push_back({{{"form", "M\nout\n1\n"}, {"input", "a\nM\n"}}, {"form", "input"},
                         refused({"form", "input"}, {{"M", "out", 1}}),
                         reason("out", std::strerror(EMFILE)), 1, {},
                         {.open_file_limit = 5, .input_closed = true}});
+        rows.push_back({{{"form", "M\nlink\n1\n"}, {"input", "a\nM\n"}, {"link@", "target"}}, {"form", "input"},
+                        "", reason("link", std::strerror(EMFILE)), 1, {},
+                        {.report_to = ReportTo::closed, .open_file_limit = 5}});
     }
     expect_rows(rows);
+
+    // An input cut short under the run, as a log rotated by copying and truncating it,
+    // fails as a read does: what follows would be another file's bytes. The input is cut
+    // while the run writes its first section to a FIFO, past what the FIFO holds.
+    const std::string x(100 * 1024, 'x'), fifo = (folder.path() / "fifo").string();
+    folder.write("form", "A\nfifo\n1\nB\ntwo\n1\n");
+    folder.write("input", x + "\nA\n" + x + x + x + "\nB\n");
+    ::mkfifo(fifo.c_str(), 0666);
+    std::thread reader([&] {
+        const int fd = ::open(fifo.c_str(), O_RDONLY);
+        char bytes[4096];
+        for (ssize_t got = ::read(fd, bytes, sizeof bytes); got > 0; got = ::read(fd, bytes, sizeof bytes)) {
+            if (fs::file_size(folder.path() / "input") != 0) fs::resize_file(folder.path() / "input", 0);
+        }
+        ::close(fd);
+    });
+    const ToolRun cut = run({"form", "input"});
+    reader.join();
+    EXPECT_EQ(cut.console, report({"form", "input"}, {{"A", "fifo", 1}, {"B", "two", 1}}) + cannot_read_text("input"));
+    EXPECT_EQ(cut.errors, reason("input", "the file shrank while it was read"));
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_TRUE((x + x + x).starts_with(folder.read("two")));
 }
 
 // Some 140 KB of report, past the console's buffer and a pipe's, that no
@@ -649,7 +720,7 @@ TEST_F(Split, StopsEndTheRunWithWholeMessages) {
     std::vector<Stop> stops = {{ReportTo::file, {}, {SIGINT}}};
     if (!testing_windows_build()) {
         stops.insert(stops.end(), {{ReportTo::file, {}, {SIGTERM}}, {ReportTo::file, {}, {SIGHUP}},
-                                   {ReportTo::pipe_unread, {}, {SIGTERM}},
+                                   {ReportTo::pipe_unread, {}, {SIGTERM}}, {ReportTo::closed, {}, {SIGTERM}},
                                    {ReportTo::file, {SIGHUP, SIGINT}, {SIGHUP, SIGINT}}});
     }
     for (const auto& [report_to, ignored, sent] : stops) {
@@ -681,6 +752,11 @@ TEST_F(Split, StopsEndTheRunWithWholeMessages) {
         if (!testing_windows_build()) EXPECT_EQ(result.stopped_by, sent.front());
         if (report_to == ReportTo::pipe_unread) {
             EXPECT_FALSE(result.report_left_non_blocking);
+            continue;
+        }
+        // With standard output closed, the report goes nowhere, not into an output.
+        if (report_to == ReportTo::closed) {
+            for (const auto& [name, bytes] : folder.files()) EXPECT_EQ(bytes.find("#####"), std::string::npos) << name;
             continue;
         }
         const std::string log = result.console;

@@ -184,12 +184,15 @@ protected:
         if (call.kind == SystemCall::fstat) written.erase(file);
 
         // Failures that must change nothing: an interrupted call is made
-        // again, so is a write that took part of its bytes, and a file only
-        // read has given all it holds before its close.
+        // again, so is a write that took part of its bytes, a file only read
+        // has given all it holds before its close, and a file read to its
+        // end that cannot be looked at again is taken as it was read.
         const Misbehaviour& misbehaviour = fault.misbehaviour;
         if (misbehaviour.kind == Misbehaviour::Kind::take_half || misbehaviour.error == EINTR) {
             return clean;
         }
+        const bool after_open = failing > 0 && calls[failing - 1].kind == SystemCall::open;
+        if (call.kind == SystemCall::fstat && !after_open) return clean;
         if (call.kind == SystemCall::close && (file == form_path || file == input_path)) return clean;
         if (is_console_write(call)) {
             Outcome expected = clean;
