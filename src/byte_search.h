@@ -24,4 +24,11 @@ const char* find_line_start(const char* from, const char* end, std::string_view 
 const char* find_line_start(const char* from, const char* end, std::string_view text,
                             SearchMethod method);
 
+// The same, and adds to `line_ends` the "\n" of [from, the place found):
+// for a dry run's line numbers, at a few operations a block.
+const char* find_line_start(const char* from, const char* end, std::string_view text,
+                            std::size_t& line_ends);
+const char* find_line_start(const char* from, const char* end, std::string_view text,
+                            std::size_t& line_ends, SearchMethod method);
+
 }  // namespace kerfline

@@ -6,6 +6,8 @@
 #include "form_reader.h"
 #include "input_buffer.h"
 #include "output_guard.h"
+#include "outputs.h"
+#include "plan.h"
 #include "platform.h"
 #include "report.h"
 #include "screen.h"
@@ -14,9 +16,6 @@
 namespace kerfline {
 
 namespace {
-
-constexpr int exit_complete = 0;
-constexpr int exit_failed = 1;
 
 // A file with the report written out before each read of it: a log keeps
 // up with the run, also while the form or the input stalls, and a run
@@ -88,8 +87,46 @@ bool open_output(Console& console, const OutputGuard& guard, std::string_view pa
     return opened;
 }
 
+// A run's outputs: each record's block reported, its output opened through
+// the guard and emptied, its section written; one output at a time.
+class RunOutputs final : public Outputs {
+public:
+    RunOutputs(Console& console, const OutputGuard& guard) : console_(console), guard_(guard) {}
+
+    bool begin(std::int64_t index, const FormRecord& record, ByteSink*& sink,
+               std::uint64_t*&) override {
+        report_record(console_, index, record);
+        name_ = record.output_name;
+        const Action action = action_of(record.output_flag);
+        if (action != Action::skip && !open_output(console_, guard_, name_, output_)) return false;
+        sink = action == Action::write ? &output_ : nullptr;
+        // A reader of a pipe, a terminal or a device sees the section at
+        // once, and may stall the run in it: the report comes first.
+        if (sink != nullptr && !output_.on_disk()) console_.flush();
+        return true;
+    }
+
+    bool end(Cut cut) override {
+        if (cut != Cut::write_failed && output_.close()) return true;
+        report_failure(console_, Text::cannot_write, name_, output_.error());
+        return false;
+    }
+
+    // What follows the last section is read by no one.
+    int finish(InputBuffer&) override { return exit_complete; }
+
+private:
+    Console& console_;
+    const OutputGuard& guard_;
+    File output_;
+    std::string_view name_;
+};
+
+// The walk over the form, record by record, each record's section cut off
+// the input and handed to what `dry_run` chooses: a run's outputs, or a
+// dry run's plan.
 int split(Console& console, std::string_view form_path, std::string_view input_path,
-          const BufferCapacities& capacities) {
+          bool dry_run, const BufferCapacities& capacities) {
     Progress progress(console);
     OutputGuard guard;
     File form_file;
@@ -106,11 +143,14 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
         report_out_of_memory(console);
         return exit_failed;
     }
+    RunOutputs run(console, guard);
+    PlannedOutputs plan(console, guard, input_file, input_path);
+    Outputs& outputs = dry_run ? static_cast<Outputs&>(plan) : run;
     FormRecord record;
     for (std::int64_t section_index = 0;; ++section_index) {
         switch (read_form_record(form, record)) {
             case FormRead::record: break;
-            case FormRead::end: return exit_complete;
+            case FormRead::end: return outputs.finish(input);
             case FormRead::failed:
                 report_failure(console, Text::cannot_read, form_path, form_file.error());
                 return exit_failed;
@@ -118,30 +158,16 @@ int split(Console& console, std::string_view form_path, std::string_view input_p
                 report_failure(console, Text::cannot_read, form_path, Refusal::form_line_too_long);
                 return exit_failed;
         }
-        report_record(console, section_index, record);
         progress.record(section_index);
-
-        // Flag 0 skips the section, 1 writes it to the record's file, any
-        // other value leaves that file empty.
-        File output;
-        if (record.output_flag != 0) {
-            if (!open_output(console, guard, record.output_name, output)) return exit_failed;
+        ByteSink* sink = nullptr;
+        std::uint64_t* line_ends = nullptr;
+        if (!outputs.begin(section_index, record, sink, line_ends)) return exit_failed;
+        const Cut cut = cut_section(input, record.marker_line, sink, line_ends);
+        if (cut == Cut::read_failed) {
+            report_failure(console, Text::cannot_read, input_path, input_file.error());
+            return exit_failed;
         }
-        ByteSink* sink = record.output_flag == 1 ? &output : nullptr;
-        // A reader of a pipe, a terminal or a device sees the section at
-        // once, and may stall the run in it: the report comes first.
-        if (sink != nullptr && !output.on_disk()) console.flush();
-        switch (cut_section(input, record.marker_line, sink)) {
-            case Cut::done:
-                if (output.close()) continue;
-                break;
-            case Cut::read_failed:
-                report_failure(console, Text::cannot_read, input_path, input_file.error());
-                return exit_failed;
-            case Cut::write_failed: break;
-        }
-        report_failure(console, Text::cannot_write, record.output_name, output.error());
-        return exit_failed;
+        if (!outputs.end(cut)) return exit_failed;
     }
 }
 
@@ -151,13 +177,17 @@ int run_driver(const CommandLine& command_line, const BufferCapacities& capaciti
     prepare_process();
     Console console(screen_of(StandardStream::output), screen_of(StandardStream::error));
     on_stop(&Console::stop_from_outside);
-    if (command_line.count != 3) {
+    // Two arguments are a run; "-n" or "--dry-run" before them, a dry run.
+    const std::string_view option = command_line.count == 4 ? command_line.arguments[1] : "";
+    const bool dry_run = option == "-n" || option == "--dry-run";
+    if (command_line.count != 3 && !dry_run) {
         report_usage(console);
         return exit_complete;
     }
+    const int form_index = dry_run ? 2 : 1;
     report_banner(console);
     // A name that means another file is refused before any file is opened.
-    for (const int index : {1, 2}) {
+    for (const int index : {form_index, form_index + 1}) {
         if (!command_line.is_exact(index)) {
             report_failure(console, Text::cannot_open, command_line.arguments[index],
                            FileError{FileError::Kind::name_outside_code_page, 0,
@@ -165,7 +195,8 @@ int run_driver(const CommandLine& command_line, const BufferCapacities& capaciti
             return exit_failed;
         }
     }
-    return split(console, command_line.arguments[1], command_line.arguments[2], capacities);
+    return split(console, command_line.arguments[form_index], command_line.arguments[form_index + 1],
+                 dry_run, capacities);
 }
 
 }  // namespace kerfline

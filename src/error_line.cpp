@@ -54,11 +54,6 @@ public:
             put({escape, escape_byte(byte, escape)});
         }
     }
-    void put_number(std::uint32_t number) {
-        char digits[16];
-        put({digits, static_cast<std::size_t>(std::to_chars(digits, std::end(digits), number).ptr -
-                                              digits)});
-    }
     void finish() {
         put('\n');
         flush();
@@ -79,34 +74,33 @@ private:
     std::size_t used_ = 0;
 };
 
-// The words for what the platform layer found, or the system's own.
-void put_file_error(ErrorLine& line, const FileError& error) {
-    switch (error.kind) {
-        case FileError::Kind::directory: line.put("Is a directory"); return;
-        case FileError::Kind::nul_in_name: line.put("the name holds a NUL byte"); return;
-        case FileError::Kind::shrank: line.put("the file shrank while it was read"); return;
-        case FileError::Kind::name_outside_code_page:
-            line.put("the name is not text in code page ");
-            line.put_number(error.code_page);
-            return;
+}  // namespace
+
+std::string_view reason_words(const Failure& why, char (&buffer)[512]) {
+    if (why.refusal != Refusal::none) return refusal_words(why.refusal);
+    // The words for what the platform layer found, or the system's own.
+    switch (why.error.kind) {
+        case FileError::Kind::directory: return "Is a directory";
+        case FileError::Kind::nul_in_name: return "the name holds a NUL byte";
+        case FileError::Kind::shrank: return "the file shrank while it was read";
+        case FileError::Kind::name_outside_code_page: {
+            constexpr std::string_view words = "the name is not text in code page ";
+            words.copy(buffer, words.size());
+            const char* end = std::to_chars(buffer + words.size(), std::end(buffer), why.error.code_page).ptr;
+            return {buffer, static_cast<std::size_t>(end - buffer)};
+        }
         case FileError::Kind::system:
         case FileError::Kind::would_wait: break;
     }
-    char words[512];
-    line.put_shown(describe_system_error(error.system_code, words));
+    return describe_system_error(why.error.system_code, buffer);
 }
-
-}  // namespace
 
 void write_reason(std::string_view path, const Failure& why) {
     ErrorLine line;
     line.put_shown(path);
     line.put(": ");
-    if (why.refusal != Refusal::none) {
-        line.put(refusal_words(why.refusal));
-    } else {
-        put_file_error(line, why.error);
-    }
+    char words[512];
+    line.put_shown(reason_words(why, words));
     line.finish();
 }
 

@@ -31,6 +31,10 @@ struct Failure {
     Refusal refusal = Refusal::none;
 };
 
+// Why, in words: the system's for its error code, or the tool's own; in
+// `buffer` or static text.
+std::string_view reason_words(const Failure& why, char (&buffer)[512]);
+
 // The reason is the system's words for its error code, or the tool's own.
 // A control byte of the path is written as an escape, so that the reason
 // stays one line; on a screen the path is shown as the report shows it.

@@ -44,6 +44,14 @@ struct FormRecord {
     std::int32_t output_flag = 0;
 };
 
+// What a record's flag asks of its output: 1 writes the section to it, 0
+// skips the section and makes no file, any other value leaves the file
+// empty.
+enum class Action { write, skip, empty };
+constexpr Action action_of(std::int32_t flag) {
+    return flag == 1 ? Action::write : flag == 0 ? Action::skip : Action::empty;
+}
+
 enum class FormRead { record, end, failed, line_too_long };
 
 // Reads the next three lines into `record`, giving back first what a long

@@ -113,11 +113,16 @@ Refusal OutputGuard::refusal_to_write(const FileId& id) const {
     return Refusal::none;
 }
 
+Refusal OutputGuard::refusal_before_open(std::string_view path, const LookUp& look) const {
+    if (look.kind != LookUp::Kind::missing) {
+        if (const Refusal refusal = refusal_to_write(look.id); refusal != Refusal::none) return refusal;
+    }
+    return refusal_by_place(path, true);
+}
+
 bool OutputGuard::open_output(std::string_view path, bool may_wait, File& file,
                               Failure& why) const {
-    // Where an overlay mount shows a guarded file is refused before it is
-    // opened: an open for writing would copy the file up.
-    if (const Refusal refusal = refusal_by_place(path, true); refusal != Refusal::none) {
+    if (const Refusal refusal = refusal_before_open(path, look_up(path)); refusal != Refusal::none) {
         file = File();
         why = refusal;
         return false;

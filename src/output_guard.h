@@ -32,9 +32,15 @@ public:
     // standard output or error goes to, or Refusal::none.
     Refusal refusal_to_read(const File& file, std::string_view path) const;
 
+    // What refuses `path` as an output before it is opened, from what a look
+    // at it found, or Refusal::none: a guarded file is never created,
+    // opened for writing or copied up by an overlay mount.
+    Refusal refusal_before_open(std::string_view path, const LookUp& look) const;
+
     // Opens `path` for writing, unless it is a guarded file: that is refused
-    // before a byte of it changes. Returns false, with `why`, when the
-    // output cannot or may not be used; `may_wait` as for
+    // before a byte of it changes, by a look at the name and again once it
+    // is open, for what changed in between. Returns false, with `why`, when
+    // the output cannot or may not be used; `may_wait` as for
     // File::open_for_writing. The caller empties it.
     bool open_output(std::string_view path, bool may_wait, File& file, Failure& why) const;
 

@@ -160,6 +160,20 @@ private:
     std::uint64_t largest_size_ = 0;  // of a file on disk, as seen so far
 };
 
+// What a name names, told by a look at it that opens nothing: a FIFO's
+// open would wait for a reader, an open for writing would copy an overlay
+// mount's file up. The look follows links as an open does.
+struct LookUp {
+    enum class Kind { missing, file, directory, character_device, block_device, fifo, socket, other };
+    Kind kind = Kind::missing;
+    FileId id;  // when it is there
+    // Why an open for writing would fail, when a look can tell: a name the
+    // system cannot take, a folder, a folder that is missing or may not be
+    // written in, a file that may not be written.
+    std::optional<FileError> error;
+};
+LookUp look_up(std::string_view path);
+
 // Process set-up before anything is written: a console that goes away, or
 // a file-size limit, must not end the run, and a standard stream closed at
 // the start stays closed: nothing is written there, and no file opened

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -204,6 +205,44 @@ void File::discard(std::string_view path) {
     const bool take_back = created_;
     close();
     if (take_back) sys::unlink(path.data());
+}
+
+LookUp look_up(std::string_view path) {
+    LookUp look;
+    if (has_nul(path)) {
+        look.error = FileError{FileError::Kind::nul_in_name};
+        return look;
+    }
+    const auto fail = [&](int error) {
+        look.error = FileError::system(static_cast<std::uint32_t>(error));
+        return look;
+    };
+    // `path` is followed by a NUL, so the kernel takes it as it is.
+    struct stat status;
+    if (sys::stat(path.data(), &status) == 0) {
+        if (posix::holds_closed_stream(status)) return fail(ENOENT);
+        look.id = id_of(status);
+        using enum LookUp::Kind;
+        const mode_t type = status.st_mode & S_IFMT;
+        look.kind = type == S_IFREG ? file : type == S_IFDIR ? directory : type == S_IFCHR ? character_device
+                  : type == S_IFBLK ? block_device : type == S_IFIFO ? fifo : type == S_IFSOCK ? socket : other;
+        if (look.kind == directory) {
+            look.error = FileError{FileError::Kind::directory};
+        } else if (sys::access(path.data(), W_OK) != 0) {
+            return fail(errno);
+        }
+        return look;
+    }
+    if (errno != ENOENT) return fail(errno);
+    // Missing: made in its folder, which must be there and writable.
+    try {
+        std::string folder, file;
+        if (!posix::made_at(std::string(path), folder, file)) return fail(ENOENT);
+        if (sys::access(folder.c_str(), W_OK | X_OK) != 0) return fail(errno);
+    } catch (const std::bad_alloc&) {
+        return fail(ENOMEM);
+    }
+    return look;
 }
 
 bool File::truncate() {

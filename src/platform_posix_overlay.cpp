@@ -128,7 +128,7 @@ bool path_of(int fd, std::string& path) {
     char link[32];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     char target[PATH_MAX];
-    const ssize_t length = ::readlink(link, target, sizeof target);
+    const ssize_t length = sys::readlink(link, target, sizeof target);
     if (length <= 0 || target[0] != '/' || static_cast<std::size_t>(length) == sizeof target) return false;
     path.assign(target, static_cast<std::size_t>(length));
     return !path.ends_with(" (deleted)");
@@ -167,25 +167,33 @@ bool where_is(std::string_view path, std::string& where) {
             where = real;
             return true;
         }
-        // Not there yet: where it would be made, in its folder, following
-        // a link that points nowhere as an open that creates it does.
-        std::string target = name;
-        for (int links = 0; links < 40; ++links) {
-            char pointed[PATH_MAX];
-            const ssize_t length = ::readlink(target.c_str(), pointed, sizeof pointed - 1);
-            if (length <= 0) break;
-            const std::string to(pointed, static_cast<std::size_t>(length));
-            const std::size_t slash = target.rfind('/');
-            target = to.starts_with('/') || slash == std::string::npos ? to : target.substr(0, slash + 1) + to;
-        }
-        const std::size_t slash = target.rfind('/');
-        const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-        if (::realpath(folder.c_str(), real) == nullptr) return true;
-        where = std::string(real) + (std::string_view(real) == "/" ? "" : "/") + target.substr(slash + 1);
+        // Not there yet: where it would be made, in its folder.
+        std::string folder, file;
+        if (!posix::made_at(name, folder, file) || ::realpath(folder.c_str(), real) == nullptr) return true;
+        where = std::string(real) + (std::string_view(real) == "/" ? "" : "/") + file;
         return true;
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+bool posix::made_at(const std::string& path, std::string& folder, std::string& file) {
+    if (path.empty()) return false;
+    // A link that points nowhere is followed, as an open that creates its
+    // file follows it.
+    std::string target = path;
+    for (int links = 0; links < 40; ++links) {
+        char pointed[PATH_MAX];
+        const ssize_t length = sys::readlink(target.c_str(), pointed, sizeof pointed);
+        if (length <= 0 || static_cast<std::size_t>(length) == sizeof pointed) break;
+        const std::string to(pointed, static_cast<std::size_t>(length));
+        const std::size_t slash = target.rfind('/');
+        target = to.starts_with('/') || slash == std::string::npos ? to : target.substr(0, slash + 1) + to;
+    }
+    const std::size_t slash = target.rfind('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    file = target.substr(slash == std::string::npos ? 0 : slash + 1);
+    return true;
 }
 
 }  // namespace kerfline

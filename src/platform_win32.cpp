@@ -150,6 +150,7 @@ bool win32::identify(HANDLE handle, Identity& identity) {
     // CreateFile already refuses a directory unless asked for backup
     // semantics; the attribute is checked too, whatever the file system.
     identity.is_directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    identity.read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     return true;
 }
 
@@ -306,10 +307,63 @@ bool File::overlay_paths(std::vector<std::string>& paths) const {
     return true;
 }
 
-// What duplicates a name stands for is told by the file's identity there.
-bool where_is(std::string_view, std::string& where) {
+// The full path, in UTF-8, in upper case: Windows names differ in letter
+// case only as one file, and lose trailing dots and spaces on the way.
+bool where_is(std::string_view path, std::string& where) {
     where.clear();
-    return true;
+    try {
+        std::wstring name;
+        FileError ignored;
+        if (!wide_path(path, name, ignored)) return true;
+        const DWORD needed = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+        if (needed == 0) return true;
+        std::wstring full(needed, L'\0');
+        const DWORD length = ::GetFullPathNameW(name.c_str(), needed, full.data(), nullptr);
+        if (length == 0 || length >= needed) return true;
+        full.resize(length);
+        ::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, full.data(), static_cast<int>(length),
+                       full.data(), static_cast<int>(length));
+        const int size = ::WideCharToMultiByte(CP_UTF8, 0, full.data(), static_cast<int>(length),
+                                               nullptr, 0, nullptr, nullptr);
+        where.resize(static_cast<std::size_t>(std::max(size, 0)));
+        ::WideCharToMultiByte(CP_UTF8, 0, full.data(), static_cast<int>(length), where.data(), size,
+                              nullptr, nullptr);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+// An open of the attributes alone: no data access, so another program's
+// sharing does not stand in its way, and a FIFO or a device is not waited
+// on. Backup semantics let it open a folder.
+LookUp look_up(std::string_view path) {
+    LookUp look;
+    std::wstring name;
+    FileError error;
+    if (!wide_path(path, name, error)) {
+        look.error = error;
+        return look;
+    }
+    constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE handle = ::CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        // Missing, its folder there: the open will make it.
+        if (::GetLastError() != ERROR_FILE_NOT_FOUND) look.error = last_system_error();
+        return look;
+    }
+    Identity identity;
+    const DWORD type = ::GetFileType(handle);
+    const bool identified = identify(handle, identity);
+    ::CloseHandle(handle);
+    using enum LookUp::Kind;
+    look.kind = type == FILE_TYPE_CHAR ? character_device : type == FILE_TYPE_PIPE ? fifo
+              : identity.is_directory ? directory : identified ? file : other;
+    look.id = identity.id;
+    if (look.kind == directory) look.error = FileError{FileError::Kind::directory};
+    if (look.kind == file && identity.read_only) look.error = FileError::system(ERROR_ACCESS_DENIED);
+    return look;
 }
 
 bool File::truncate() {

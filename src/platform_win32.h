@@ -29,6 +29,7 @@ struct Identity {
     FileId id;
     bool is_disk_file = false;
     bool is_directory = false;
+    bool read_only = false;
     bool created = false;
     bool known = false;  // by its attributes alone, when it could not be opened
 };

@@ -48,6 +48,31 @@ constexpr FixedText table[] = {
     {Text::newline, "\n", "\n"},
     {Text::arrows, "\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\x81\xab\n",
      "↓↓↓↓↓↓↓↓↓↓\n"},
+    {Text::plan_separator, ": ", ": "},
+    {Text::plan_write, "write ", "write "},
+    {Text::plan_bytes, " bytes", " bytes"},
+    {Text::plan_to_line, ", to line ", ", to line "},
+    {Text::plan_not_found, ", marker not found", ", marker not found"},
+    {Text::plan_skip, "skip", "skip"},
+    {Text::plan_empty, "empty", "empty"},
+    {Text::plan_cannot_open, "cannot open: ", "cannot open: "},
+    {Text::plan_replaces, "; replaces ", "; replaces "},
+    {Text::plan_replaces_record, "; replaces record ", "; replaces record "},
+    {Text::plan_empties_record, "; empties record ", "; empties record "},
+    {Text::plan_records_file, "'s file", "'s file"},
+    {Text::plan_fifo, "; a FIFO", "; a FIFO"},
+    {Text::plan_character_device, "; a character device", "; a character device"},
+    {Text::plan_block_device, "; a block device", "; a block device"},
+    {Text::plan_socket, "; a socket", "; a socket"},
+    {Text::plan_not_a_file, "; not a file", "; not a file"},
+    {Text::plan_rest, "rest: ", "rest: "},
+    {Text::plan_rest_end, " bytes read by no record\n", " bytes read by no record\n"},
+    {Text::plan_summary, "plan: files created ", "plan: files created "},
+    {Text::plan_created, ", replaced ", ", replaced "},
+    {Text::plan_replaced, ", emptied ", ", emptied "},
+    {Text::plan_emptied, "; bytes written ", "; bytes written "},
+    {Text::plan_stops_at, "; a run stops at record ", "; a run stops at record "},
+    {Text::plan_status_1, ", status 1", ", status 1"},
 };
 
 constexpr bool table_in_order() {
@@ -122,12 +147,100 @@ void report_opened(Console& console, std::string_view path) {
     console.message_done();
 }
 
+void report_plan_line(Console& console, const PlanLine& line) {
+    console.put(Decimal(line.index).text());
+    put(console, Text::plan_separator);
+    console.put_echoed(line.name);
+    put(console, Text::plan_separator);
+    const auto number = [&](std::uint64_t value) {
+        console.put(Decimal(static_cast<std::int64_t>(value)).text());
+    };
+    if (line.cannot_open != nullptr) {
+        put(console, Text::plan_cannot_open);
+        char words[512];
+        console.put_echoed(reason_words(*line.cannot_open, words));
+        put(console, Text::newline);
+        console.message_done();
+        return;
+    }
+    switch (line.action) {
+        case Action::write:
+            put(console, Text::plan_write);
+            number(line.section_bytes);
+            put(console, Text::plan_bytes);
+            break;
+        case Action::skip: put(console, Text::plan_skip); break;
+        case Action::empty: put(console, Text::plan_empty); break;
+    }
+    if (line.marker_line && line.action == Action::write) {
+        put(console, Text::plan_to_line);
+        number(*line.marker_line);
+    } else if (!line.marker_line) {
+        put(console, Text::plan_not_found);
+    }
+    if (line.named_before && line.action != Action::skip) {
+        put(console, line.action == Action::write ? Text::plan_replaces_record : Text::plan_empties_record);
+        console.put(Decimal(*line.named_before).text());
+        put(console, Text::plan_records_file);
+    } else if (line.action != Action::skip) {
+        using enum LookUp::Kind;
+        switch (line.kind) {
+            case missing: break;
+            case file:
+                put(console, Text::plan_replaces);
+                number(line.present_size);
+                put(console, Text::plan_bytes);
+                break;
+            case fifo: put(console, Text::plan_fifo); break;
+            case character_device: put(console, Text::plan_character_device); break;
+            case block_device: put(console, Text::plan_block_device); break;
+            case socket: put(console, Text::plan_socket); break;
+            case directory:
+            case other: put(console, Text::plan_not_a_file); break;
+        }
+    }
+    put(console, Text::newline);
+    console.message_done();
+}
+
+void report_plan_rest(Console& console, std::uint64_t bytes) {
+    put(console, Text::plan_rest);
+    console.put(Decimal(static_cast<std::int64_t>(bytes)).text());
+    put(console, Text::plan_rest_end);
+    console.message_done();
+}
+
+void report_plan_summary(Console& console, const PlanSummary& summary) {
+    const auto number = [&](std::uint64_t value) {
+        console.put(Decimal(static_cast<std::int64_t>(value)).text());
+    };
+    put(console, Text::plan_summary);
+    number(summary.created);
+    put(console, Text::plan_created);
+    number(summary.replaced);
+    put(console, Text::plan_replaced);
+    number(summary.emptied);
+    put(console, Text::plan_emptied);
+    number(summary.bytes_written);
+    if (summary.stops_at) {
+        put(console, Text::plan_stops_at);
+        console.put(Decimal(*summary.stops_at).text());
+        put(console, Text::plan_status_1);
+    }
+    put(console, Text::newline);
+    console.message_done();
+}
+
 void report_failure(Console& console, Text error, std::string_view path, const Failure& why) {
     put(console, Text::left_bracket);
     console.put_echoed(path);
     put(console, error);
-    // Out before the reason on standard error, screen or not: the two may
-    // go to one file.
+    report_reason(console, path, why);
+}
+
+void report_reason(Console& console, std::string_view path, const Failure& why) {
+    // The report goes out before the reason on standard error, screen or
+    // not: the two may go to one file.
     console.flush();
     console.take_away_progress();
     write_reason(path, why);

@@ -63,23 +63,31 @@ struct Window {
 };
 
 // Looks for the marker line in [from, end). `candidate` and `seen` say
-// whether a line that began before `from` is still in the running.
+// whether a line that began before `from` is still in the running. With
+// `line_ends`, counts the "\n" up to where the window stops: the search
+// counts those it passes, and the marker line has its own; a line still
+// in the running has none yet.
 Window scan(const char* from, const char* end, std::string_view marker, bool candidate,
-            std::size_t seen) {
+            std::size_t seen, std::size_t* line_ends) {
     Window window{nullptr, false, 0};
     if (candidate) {
         switch (continue_line(from, end, marker, seen, window.line_end)) {
-            case Verdict::match: return window;
+            case Verdict::match:
+                if (line_ends != nullptr) ++*line_ends;
+                return window;
             case Verdict::undecided: return {nullptr, true, seen};
             case Verdict::mismatch: break;
         }
     }
     for (const char* at = from;;) {
-        at = find_line_start(at, end, marker);
+        at = line_ends != nullptr ? find_line_start(at, end, marker, *line_ends)
+                                  : find_line_start(at, end, marker);
         if (at == end) break;
         std::size_t matched = 0;
         switch (continue_line(at, end, marker, matched, window.line_end)) {
-            case Verdict::match: return window;
+            case Verdict::match:
+                if (line_ends != nullptr) ++*line_ends;
+                return window;
             case Verdict::undecided: return {nullptr, true, matched};
             case Verdict::mismatch: break;
         }
@@ -98,7 +106,8 @@ Window scan(const char* from, const char* end, std::string_view marker, bool can
 
 }  // namespace
 
-Cut cut_section(InputBuffer& input, std::string_view marker, ByteSink* sink) {
+Cut cut_section(InputBuffer& input, std::string_view marker, ByteSink* sink,
+                std::uint64_t* line_ends) {
     // Every section begins at a line start, so its first line is in the
     // running from the start. The bytes of a line still in the running are
     // written at once like any other: whether it matches or not, it belongs
@@ -106,20 +115,24 @@ Cut cut_section(InputBuffer& input, std::string_view marker, ByteSink* sink) {
     // memory does not grow with the marker.
     bool candidate = true;
     std::size_t seen = 0;
+    std::size_t window_line_ends = 0;
     for (;;) {
-        const Window window = scan(input.begin(), input.end(), marker, candidate, seen);
+        window_line_ends = 0;
+        const Window window = scan(input.begin(), input.end(), marker, candidate, seen,
+                                   line_ends != nullptr ? &window_line_ends : nullptr);
+        if (line_ends != nullptr) *line_ends += window_line_ends;
         const char* stop = window.line_end != nullptr ? window.line_end : input.end();
         const auto count = static_cast<std::size_t>(stop - input.begin());
         if (sink != nullptr && count > 0 && !sink->write(input.begin(), count)) {
             return Cut::write_failed;
         }
         input.consume(count);
-        if (window.line_end != nullptr) return Cut::done;
+        if (window.line_end != nullptr) return Cut::marker_found;
         candidate = window.candidate;
         seen = window.seen;
         switch (input.fill()) {
             case Fill::more: break;
-            case Fill::end: return Cut::done;
+            case Fill::end: return Cut::input_ended;
             case Fill::failed: return Cut::read_failed;
         }
     }

@@ -26,6 +26,10 @@ int status_flags(int fd);
 int set_status_flags(int fd, int flags);
 int ftruncate(int fd, off_t length);
 int unlink(const char* path);
+int stat(const char* path, struct stat* status);
+// access(): whether the process may use `path` so (W_OK, X_OK).
+int access(const char* path, int mode);
+ssize_t readlink(const char* path, char* into, std::size_t capacity);
 int isatty(int fd);
 // Ends the process by `signal_number`, which it does not catch.
 [[noreturn]] void end_by_signal(int signal_number);

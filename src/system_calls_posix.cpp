@@ -15,6 +15,11 @@ int status_flags(int fd) { return ::fcntl(fd, F_GETFL); }
 int set_status_flags(int fd, int flags) { return ::fcntl(fd, F_SETFL, flags); }
 int ftruncate(int fd, off_t length) { return ::ftruncate(fd, length); }
 int unlink(const char* path) { return ::unlink(path); }
+int stat(const char* path, struct stat* status) { return ::stat(path, status); }
+int access(const char* path, int mode) { return ::access(path, mode); }
+ssize_t readlink(const char* path, char* into, std::size_t capacity) {
+    return ::readlink(path, into, capacity);
+}
 int isatty(int fd) { return ::isatty(fd); }
 
 void end_by_signal(int signal_number) {

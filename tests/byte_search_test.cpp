@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <random>
@@ -62,14 +63,15 @@ std::size_t first_line_start(std::string_view haystack, std::size_t from, std::s
 
 // Each method the processor runs, on texts of few letters so that partial
 // matches abound, at every alignment, with texts long enough to cross
-// blocks and texts made of line ends and of the marker's own bytes.
+// blocks and texts made of line ends and of the marker's own bytes; and
+// each counts the line ends it passes.
 TEST(ByteSearch, EveryMethodFindsTheFirstMatchingLineStart) {
     std::mt19937 random(8);
     for (SearchMethod method : usable_search_methods()) {
         for (int round = 0; round < 20000; ++round) {
             const char* letters = round % 2 ? "a\n" : "ab\n\0";
             const std::size_t alphabet = round % 2 ? 2 : 4;
-            std::string haystack(random() % 300, 'a');
+            std::string haystack(random() % (round % 4 ? 300 : 3000), 'a');
             for (char& c : haystack) c = letters[random() % alphabet];
             std::string text(random() % (round % 3 ? 4 : 70), 'a');
             for (char& c : text) c = "ab\0"[random() % (round % 5 ? 1 : 3)];
@@ -78,6 +80,10 @@ TEST(ByteSearch, EveryMethodFindsTheFirstMatchingLineStart) {
             const char* found =
                 find_line_start(view.data() + from, view.data() + view.size(), text, method);
             ASSERT_EQ(static_cast<std::size_t>(found - view.data()), first_line_start(view, from, text))
+                << ::testing::PrintToString(method) << ", round " << round;
+            std::size_t line_ends = 0;
+            ASSERT_EQ(find_line_start(view.data() + from, view.data() + view.size(), text, line_ends, method), found);
+            ASSERT_EQ(line_ends, std::count(view.data() + from, found, '\n'))
                 << ::testing::PrintToString(method) << ", round " << round;
         }
     }

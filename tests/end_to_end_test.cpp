@@ -13,6 +13,7 @@
 #include <malloc.h>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -130,6 +131,8 @@ protected:
                 fs::create_directories((folder.path() / name).parent_path());
                 if (name.ends_with('@')) {  // a symbolic link to `bytes`
                     fs::create_symlink(bytes, folder.path() / name.substr(0, name.size() - 1));
+                } else if (name.ends_with('|')) {  // a FIFO
+                    ::mkfifo((folder.path() / name.substr(0, name.size() - 1)).c_str(), 0666);
                 } else if (!name.ends_with('/')) {
                     folder.write(name, files[name] = bytes);
                 }
@@ -144,12 +147,29 @@ protected:
 
     // Runs `form` over `input` and checks the outcome against the model: the
     // report too when it comes back whole, through a pipe.
+    // Every name below the folder, with a file's bytes, "/" for a folder.
+    Files everything() const {
+        Files found;
+        for (const auto& entry : fs::recursive_directory_iterator(folder.path())) {
+            const std::string name = fs::relative(entry.path(), folder.path()).string();
+            found[name] = entry.is_directory() ? "/" : folder.read(name);
+        }
+        return found;
+    }
+
+    // Runs `form` over `input` and checks the outcome against the model: the
+    // report too when it comes back whole, through a pipe. A dry run before
+    // it changes nothing, and its plan says what the run then does: which
+    // files it leaves, of what sizes, and its status.
     void expect_as_modelled(const std::string& form, const std::string& input,
                             const ToolOptions& options = {}) {
         empty_folder();
         folder.write("form", form);
         folder.write("input", input);
         const ModelRun expected = model_run(form, input);
+        const Files before = everything();
+        const ToolRun plan = run({"-n", "form", "input"}, options);
+        EXPECT_EQ(everything(), before) << "a dry run changed the folder";
         const ToolRun actual = run({"form", "input"}, options);
         if (options.report_to == ReportTo::pipe) EXPECT_EQ(actual.console, expected.console);
         EXPECT_EQ(actual.status, expected.status);
@@ -157,6 +177,23 @@ protected:
         files["form"] = form;
         files["input"] = input;
         EXPECT_EQ(folder.files(), files);
+        if (options.report_to != ReportTo::pipe) return;
+        // "N: NAME: write SIZE bytes...", "...: empty...", "...: cannot open: ..."; names here
+        // hold no ": ".
+        std::map<std::string, std::size_t> sizes = {{"form", form.size()}, {"input", input.size()}};
+        std::istringstream lines(plan.console);
+        for (std::string line; std::getline(lines, line);) {
+            const std::size_t name = line.find(": "), action = line.find(": ", name + 2);
+            if (name == std::string::npos || action == std::string::npos || line.starts_with("plan")) continue;
+            const std::string output = line.substr(name + 2, action - name - 2), what = line.substr(action + 2);
+            if (what.starts_with("cannot open")) break;
+            if (what.starts_with("write ")) sizes[output] = std::stoull(what.substr(6));
+            if (what.starts_with("empty")) sizes[output] = 0;
+        }
+        std::map<std::string, std::size_t> made;
+        for (const auto& [name, bytes] : folder.files()) made[name] = bytes.size();
+        EXPECT_EQ(made, sizes) << plan.console;
+        EXPECT_EQ(plan.status, actual.status);
     }
 
     // Runs the tool's `command_line` through Wine's shell, and reads back the
@@ -239,6 +276,19 @@ TEST_F(Split, EachRunEndsAsItMust) {
         {{{"form", "a\0b\nout\0put\n1\n"s}, {"input", "a\nx\0y\na\0b\nrest\0\n"s}}, {"form", "input"},
          refused({"form", "input"}, {{"a\0b"s, "out\0put"s, 1}}),
          reason("out\\x00put", "the name holds a NUL byte")},
+        // A dry run touches nothing and plans every record: what a run would do and what
+        // is worth knowing first, every refusal at once, the input no record reads, a sum.
+        {{{"form", "A\nold\n1\nB\nnew\n1\nC\n./new\n2\nD\ndir\n1\nE\nmissing/x\n1\nnever\ninput\n0\n"
+                   "F\ninput\n1\n"},
+          {"input", "a\nA\nb\nB\nc\nC\nd\n"}, {"old", "old\n"}, {"dir/", ""}},
+         {"-n", "form", "input"},
+         report({"form", "input"}) + "0: old: write 4 bytes, to line 2; replaces 4 bytes\n"
+             "1: new: write 4 bytes, to line 4\n2: ./new: empty; empties record 1's file\n"
+             "3: dir: cannot open: Is a directory\n4: missing/x: cannot open: " + system_words(ENOENT, "Path not found") +
+             "\n5: input: skip, marker not found\n6: input: cannot open: the output is the input file\n"
+             "rest: 0 bytes read by no record\n"
+             "plan: files created 1, replaced 1, emptied 0; bytes written 8; a run stops at record 3, status 1\n",
+         reason("dir", "Is a directory")},
         {{{deep + "form", "M\n" + deep_name + "out\n1\n"}, {"input", "a\nM\n"}},
          {deep_form_path, "input"},
          report({deep_form_path, "input"}, {{"M", deep_name + "out", 1}}), "", 0,
@@ -554,6 +604,18 @@ TEST_F(Split, SystemFilesAndLimitsBehaveAsTheyDo) {
         // Nor may the report, with its own stream closed, land in an output.
         {{{"form", "M\n/dev/stdout\n1\n"}, {"input", "a\nM\n"}}, {"form", "input"}, "",
          reason("/dev/stdout", std::strerror(ENOENT)), 1, {}, {.report_to = ReportTo::closed}},
+        // A dry run names devices and FIFOs, waits on no FIFO, follows a dangling link to
+        // where a run would make its file, and sees a closed stream as a run does.
+        {{{"form", "M\n/dev/null\n1\nN\nfifo\n1\nO\nlink\n1\nP\nlater\n2\n"}, {"input", "a\nM\nb\nN\nc\nO\n"},
+          {"fifo|", ""}, {"link@", "later"}},
+         {"-n", "form", "input"},
+         report({"form", "input"}) + "0: /dev/null: write 4 bytes, to line 2; a character device\n"
+             "1: fifo: write 4 bytes, to line 4; a FIFO\n2: link: write 4 bytes, to line 6\n"
+             "3: later: empty, marker not found; empties record 2's file\nrest: 0 bytes read by no record\n"
+             "plan: files created 1, replaced 0, emptied 0; bytes written 12\n",
+         "", 0},
+        {{{"form", "M\n/dev/stdout\n1\n"}, {"input", "a\nM\n"}}, {"-n", "form", "input"}, "",
+         reason("/dev/stdout", std::strerror(ENOENT)), 1, {}, {.report_to = ReportTo::closed}},
         // Standard output and error, pipes or a terminal, are not read back as a form or
         // an input: the run would never end. A device gives back nothing it was given.
         {{{"form", "M\nout\n0\n"}}, {"form", "/dev/null"}, "", "", 0, {},
@@ -847,7 +909,9 @@ TEST_F(Split, RandomRunsAgreeWithTheModel) {
         for (int records = static_cast<int>(random() % 6); records > 0; --records) {
             const std::string flag = pick(std::vector<std::string>{"1", "1", "0", "2", "-1", " 1"});
             const std::string end = random() % 4 == 0 ? "\r\n" : "\n";
-            form += pick(words) + end + "out" + std::to_string(random() % 4) + end + flag + end;
+            // Now and then an output that is the input: a run stops there, a dry run goes on.
+            const std::string name = random() % 40 == 0 ? "input" : "out" + std::to_string(random() % 4);
+            form += pick(words) + end + name + end + flag + end;
         }
         if (random() % 4 == 0) form += "A\n";
         SCOPED_TRACE("round " + std::to_string(round));
@@ -886,6 +950,14 @@ TEST_F(Split, WindowsNamesAreReadAsWindowsReadsThem) {
          report({"\x95\x5c.form", "\xb1.in"},
                 {{"END", "\x95\x5c\x8e\xa6.txt", 1}, {"END2", "\xb1\xb2.txt", 1}}),
          "", 0, {{"表示.txt", "a\nEND\n"}, {"ｱｲ.txt", "b\nEND2\n"}}, code_page_932},
+        // A dry run plans with names as the report gives them, and knows one file by its
+        // names in either letter case.
+        {{{"form", "END\n\x95\x5c\x8e\xa6.txt\n1\nEND\n\x95\x5c\x8e\xa6.TXT\n2\n"}, {"input", "a\nEND\n"}},
+         {"-n", "form", "input"},
+         report({"form", "input"}) + "0: \x95\x5c\x8e\xa6.txt: write 6 bytes, to line 2\n"
+             "1: \x95\x5c\x8e\xa6.TXT: empty, marker not found; empties record 0's file\n"
+             "rest: 0 bytes read by no record\nplan: files created 1, replaced 0, emptied 0; bytes written 6\n",
+         "", 0, {}, code_page_932},
         // A name the ANSI code page cannot hold exactly is refused: as Windows converts names,
         // "bad\x82.txt" and "bad\x83.txt" (a lead byte before ".") would be one file.
         {{{"form", lacking}, {"input", "a\nM\nb\nN\n"}}, {"form", "input"},

@@ -87,14 +87,14 @@ TEST(SectionCopier, FailedAndUnwrittenSectionsEndWhereTheyShould) {
         // A failed read ends the section with what was read before it; one
         // right after a marker line belongs to the next section.
         {"abc\ndef\nM\n", {.capacity = 4, .fail_at = 6}, {"M"}, {"abc\nde"}, {Cut::read_failed}, 2},
-        {"M\nmore", {.fail_at = 2}, {"M", "M"}, {"M\n", ""}, {Cut::done, Cut::read_failed}, 1},
+        {"M\nmore", {.fail_at = 2}, {"M", "M"}, {"M\n", ""}, {Cut::marker_found, Cut::read_failed}, 1},
         // Bytes are written as they are read, so the write of "de" fails
         // before the read that would fail is tried, and nothing is written
         // after it.
         {"abc\ndef\nM\n", {.capacity = 4, .fail_at = 6, .room = 4}, {"M"}, {"abc\n"},
          {Cut::write_failed}, 2},
         // A section that is not written still moves the input past it.
-        {"a\nM\nb\nN\n", {.unwritten = 0}, {"M", "N"}, {"", "b\nN\n"}, {Cut::done, Cut::done}, 1},
+        {"a\nM\nb\nN\n", {.unwritten = 0}, {"M", "N"}, {"", "b\nN\n"}, {Cut::marker_found, Cut::marker_found}, 1},
     };
     for (const auto& [input, reading, markers, sections, results, writes] : cases) {
         const Cuts result = cut(input, markers, reading);
@@ -136,7 +136,12 @@ TEST(SectionCopier, RandomInputsAgreeWithTheModel) {
                                                   .seed = static_cast<unsigned>(round)});
         ASSERT_EQ(result.sections, model_sections(input, markers))
             << "round " << round << ", buffer " << capacity << ", reads up to " << max_read;
-        for (Cut outcome : result.results) ASSERT_EQ(outcome, Cut::done);
+        // A section that ends with its marker line found it; any other, the input's end.
+        for (std::size_t index = 0; index < markers.size(); ++index) {
+            const std::vector<ModelLine> lines = model_lines(result.sections[index]);
+            const bool found = !lines.empty() && lines.back().ended && lines.back().text == markers[index];
+            ASSERT_EQ(result.results[index], found ? Cut::marker_found : Cut::input_ended) << "round " << round;
+        }
     }
 }
 
