@@ -1,7 +1,8 @@
 # Installation and packages. `cmake --install` puts the program in bin/, its
-# manual page in share/man/man1/ and its documents in share/doc/kerfline/; CPack makes a .deb on Linux and a .zip
-# on Windows (cpack --preset deb, windows-i686 or windows-x64). The version
-# everywhere, the usage text's credit line included, is project()'s.
+# manual page in share/man/man1/ and its documents in share/doc/kerfline/;
+# CPack makes a .deb on Linux and a .zip on Windows (cpack --preset deb,
+# windows-i686 or windows-x64). The version everywhere, the usage text's
+# credit line included, is the one the build says, KERFLINE_VERSION_TEXT.
 include(GNUInstallDirs)
 
 configure_file(doc/kerfline.1.in kerfline.1 @ONLY)
@@ -40,10 +41,30 @@ function(kerfline_debian_changelog_date out)
   set(${out} "${weekday_name}, ${day} ${month_name} ${year} 00:00:00 +0000" PARENT_SCOPE)
 endfunction()
 
+# The README links to these; they go where it finds them.
+set(linked_documents CONTRIBUTING.md)
+set(linked_bench_documents bench/README.md)
+
 if(WIN32)
-  # Flat, as the .zip is unpacked and used: kerfline.exe beside its documents.
+  # Flat, as the .zip is unpacked and used: kerfline.exe beside its documents,
+  # the manual among them as text, which groff makes from the manual page.
   install(TARGETS kerfline RUNTIME DESTINATION .)
-  install(FILES README.md LICENSE CHANGELOG.md DESTINATION .)
+  install(FILES README.md LICENSE CHANGELOG.md ${linked_documents} DESTINATION .)
+  install(FILES ${linked_bench_documents} DESTINATION bench)
+  find_program(KERFLINE_GROFF groff)
+  if(KERFLINE_GROFF)
+    add_custom_command(
+      OUTPUT kerfline-manual.txt
+      COMMAND "${CMAKE_COMMAND}" -DGROFF=${KERFLINE_GROFF} -DPAGE=kerfline.1
+              -DTEXT=kerfline-manual.txt -P "${PROJECT_SOURCE_DIR}/cmake/manual_text.cmake"
+      DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/kerfline.1" "${PROJECT_SOURCE_DIR}/cmake/manual_text.cmake"
+      WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
+      VERBATIM)
+    add_custom_target(kerfline_manual_text ALL DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/kerfline-manual.txt")
+    install(FILES "${CMAKE_CURRENT_BINARY_DIR}/kerfline-manual.txt" DESTINATION .)
+  else()
+    message(WARNING "groff was not found: the .zip will hold no manual (Debian: groff-base)")
+  endif()
 else()
   # Laid out as Debian's policy asks, for the .deb and `cmake --install`
   # alike: the manual page and the changelogs compressed with gzip -9n (no
@@ -54,11 +75,16 @@ else()
   # dates its release; CHANGELOG.md goes beside it. Built with the program,
   # so that whatever built kerfline can install it.
   kerfline_debian_changelog_date(debian_date)
+  if(KERFLINE_VERSION_TEXT STREQUAL PROJECT_VERSION)
+    set(debian_summary "Release ${PROJECT_VERSION}.")
+  else()
+    set(debian_summary "Changes not yet released, after ${PROJECT_VERSION}.")
+  endif()
   file(CONFIGURE OUTPUT changelog @ONLY CONTENT "\
-kerfline (@PROJECT_VERSION@) unstable; urgency=medium
+kerfline (@KERFLINE_VERSION_TEXT@) unstable; urgency=medium
 
-  * Release @PROJECT_VERSION@. What each release changed is in CHANGELOG.md.gz
-    beside this file.
+  * @debian_summary@
+    What each release changed is in CHANGELOG.md.gz beside this file.
 
  -- @KERFLINE_PACKAGE_MAINTAINER@  @debian_date@
 ")
@@ -79,7 +105,9 @@ kerfline (@PROJECT_VERSION@) unstable; urgency=medium
   install(TARGETS kerfline RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES "${CMAKE_CURRENT_BINARY_DIR}/kerfline.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES README.md doc/copyright "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz"
-    "${CMAKE_CURRENT_BINARY_DIR}/CHANGELOG.md.gz" DESTINATION ${CMAKE_INSTALL_DOCDIR})
+    "${CMAKE_CURRENT_BINARY_DIR}/CHANGELOG.md.gz" ${linked_documents}
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${linked_bench_documents} DESTINATION ${CMAKE_INSTALL_DOCDIR}/bench)
 endif()
 
 if(WIN32)
@@ -87,6 +115,7 @@ if(WIN32)
 else()
   set(CPACK_GENERATOR DEB)
 endif()
+set(CPACK_PACKAGE_VERSION "${KERFLINE_VERSION_TEXT}")
 set(CPACK_PACKAGE_VENDOR "the kerfline developers")
 set(CPACK_PACKAGE_DESCRIPTION "\
 kerfline reads one text file once, top to bottom, and cuts it into

@@ -2,7 +2,11 @@
 # qemu_name first. Debian's cross compilers (g++-TRIPLE) keep the target's C
 # and C++ libraries in /usr/TRIPLE.
 set(CMAKE_SYSTEM_NAME Linux)
-find_program(CMAKE_CXX_COMPILER NAMES ${linux_triple}-g++ REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${linux_triple}-g++)
+if(NOT CMAKE_CXX_COMPILER)
+  message(FATAL_ERROR "${linux_triple}-g++ was not found: this build needs Debian's "
+    "g++-${linux_triple} (apt-get install g++-${linux_triple})")
+endif()
 set(CMAKE_FIND_ROOT_PATH /usr/${linux_triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
@@ -16,4 +20,7 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 find_program(KERFLINE_QEMU NAMES ${qemu_name})
 if(KERFLINE_QEMU)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${KERFLINE_QEMU})
+else()
+  message(WARNING "${qemu_name} was not found: this build's tests need Debian's qemu-user "
+    "(apt-get install qemu-user)")
 endif()

@@ -4,4 +4,5 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(mingw_triple x86_64-w64-mingw32)
+set(mingw_package g++-mingw-w64-x86-64)
 include("${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake")
