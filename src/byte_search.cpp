@@ -121,33 +121,47 @@ __attribute__((target("avx2"))) inline __m256i equal_avx2(const char* at, __m256
     return _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)), bytes);
 }
 
-__attribute__((target("avx2,popcnt"))) inline std::size_t ones_avx2(__m256i low, __m256i high) {
-    return static_cast<std::size_t>(
-        __builtin_popcount(static_cast<unsigned>(_mm256_movemask_epi8(low))) +
-        __builtin_popcount(static_cast<unsigned>(_mm256_movemask_epi8(high))));
+// The sum of the bytes of `low` and `high`.
+__attribute__((target("avx2"))) inline std::size_t sum_avx2(__m256i low, __m256i high) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i sums = _mm256_add_epi64(_mm256_sad_epu8(low, zero), _mm256_sad_epu8(high, zero));
+    return static_cast<std::size_t>(_mm256_extract_epi64(sums, 0) + _mm256_extract_epi64(sums, 1) +
+                                    _mm256_extract_epi64(sums, 2) + _mm256_extract_epi64(sums, 3));
 }
 
+// A line end counts as a 1 in its place of two vectors of byte sums, added
+// up every 255 blocks before a byte can overflow: two operations a block.
 template <bool counting>
-__attribute__((target("avx2,popcnt"), noinline)) const char* next_candidates_avx2(
+__attribute__((target("avx2"), noinline)) const char* next_candidates_avx2(
     const char* at, const char* last_block, std::size_t span, char last_byte,
     std::uint64_t& hits, LineEnds<counting> line_ends) {
     const __m256i newline = _mm256_set1_epi8('\n');
     const __m256i last = _mm256_set1_epi8(last_byte);
     std::size_t passed = 0;  // in a register, not through `line_ends`, which any load may alias
-    for (; at <= last_block; at += 64) {
-        // Places with "\n" before them and `last` `span` bytes on.
-        const __m256i low_newlines = equal_avx2(at - 1, newline);
-        const __m256i high_newlines = equal_avx2(at + 31, newline);
-        const __m256i low = _mm256_and_si256(low_newlines, equal_avx2(at + span, last));
-        const __m256i high = _mm256_and_si256(high_newlines, equal_avx2(at + 32 + span, last));
-        const __m256i any = _mm256_or_si256(low, high);
-        if (_mm256_testz_si256(any, any)) {
-            if constexpr (counting) passed += ones_avx2(low_newlines, high_newlines);
-            continue;
+    for (bool found = false; !found && at <= last_block;) {
+        const char* const stop =
+            counting && static_cast<std::size_t>(last_block - at) > 254 * 64 ? at + 254 * 64 : last_block;
+        __m256i low_sums = _mm256_setzero_si256();
+        __m256i high_sums = low_sums;
+        for (; at <= stop; at += 64) {
+            // Places with "\n" before them and `last` `span` bytes on.
+            const __m256i low_newlines = equal_avx2(at - 1, newline);
+            const __m256i high_newlines = equal_avx2(at + 31, newline);
+            const __m256i low = _mm256_and_si256(low_newlines, equal_avx2(at + span, last));
+            const __m256i high = _mm256_and_si256(high_newlines, equal_avx2(at + 32 + span, last));
+            const __m256i any = _mm256_or_si256(low, high);
+            if (!_mm256_testz_si256(any, any)) {
+                hits = static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
+                       std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high))} << 32;
+                found = true;
+                break;
+            }
+            if constexpr (counting) {
+                low_sums = _mm256_sub_epi8(low_sums, low_newlines);
+                high_sums = _mm256_sub_epi8(high_sums, high_newlines);
+            }
         }
-        hits = static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
-               std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high))} << 32;
-        break;
+        if constexpr (counting) passed += sum_avx2(low_sums, high_sums);
     }
     line_ends.add(passed);
     return at;

@@ -86,6 +86,12 @@ TEST(ByteSearch, EveryMethodFindsTheFirstMatchingLineStart) {
             ASSERT_EQ(line_ends, std::count(view.data() + from, found, '\n'))
                 << ::testing::PrintToString(method) << ", round " << round;
         }
+        // Blocks passed by the thousand, every place after a line end: no count overflows.
+        const std::string ends(100000, '\n');
+        std::size_t line_ends = 0;
+        EXPECT_EQ(find_line_start(ends.data(), ends.data() + ends.size(), "x", line_ends, method),
+                  ends.data() + ends.size());
+        EXPECT_EQ(line_ends, ends.size()) << ::testing::PrintToString(method);
     }
 }
 
