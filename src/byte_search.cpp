@@ -125,8 +125,10 @@ __attribute__((target("avx2"))) inline __m256i equal_avx2(const char* at, __m256
 __attribute__((target("avx2"))) inline std::size_t sum_avx2(__m256i low, __m256i high) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i sums = _mm256_add_epi64(_mm256_sad_epu8(low, zero), _mm256_sad_epu8(high, zero));
-    return static_cast<std::size_t>(_mm256_extract_epi64(sums, 0) + _mm256_extract_epi64(sums, 1) +
-                                    _mm256_extract_epi64(sums, 2) + _mm256_extract_epi64(sums, 3));
+    // Through memory: a 32-bit build has no 64-bit lane extraction.
+    alignas(32) std::uint64_t lanes[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), sums);
+    return static_cast<std::size_t>(lanes[0] + lanes[1] + lanes[2] + lanes[3]);
 }
 
 // A line end counts as a 1 in its place of two vectors of byte sums, added

@@ -43,7 +43,7 @@ bool PlannedOutputs::begin(std::int64_t index, const FormRecord& record, ByteSin
     line_ends = &line_ends_;
     const Action action = action_of(record.output_flag);
     if (action == Action::skip) return true;
-    look_ = look_up(record.output_name);
+    look_ = look_up(record.output_name, true);
     if (const Refusal refusal = guard_.refusal_before_open(record.output_name, look_);
         refusal != Refusal::none) {
         refused_ = refusal;

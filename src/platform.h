@@ -168,11 +168,12 @@ struct LookUp {
     Kind kind = Kind::missing;
     FileId id;  // when it is there
     // Why an open for writing would fail, when a look can tell: a name the
-    // system cannot take, a folder, a folder that is missing or may not be
-    // written in, a file that may not be written.
+    // system cannot take, a folder; and, asked to foresee what an open
+    // would meet, a folder that is missing or may not be written in, a file
+    // that may not be written.
     std::optional<FileError> error;
 };
-LookUp look_up(std::string_view path);
+LookUp look_up(std::string_view path, bool foresee = false);
 
 // Process set-up before anything is written: a console that goes away, or
 // a file-size limit, must not end the run, and a standard stream closed at

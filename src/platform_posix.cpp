@@ -207,7 +207,7 @@ void File::discard(std::string_view path) {
     if (take_back) sys::unlink(path.data());
 }
 
-LookUp look_up(std::string_view path) {
+LookUp look_up(std::string_view path, bool foresee) {
     LookUp look;
     if (has_nul(path)) {
         look.error = FileError{FileError::Kind::nul_in_name};
@@ -228,12 +228,13 @@ LookUp look_up(std::string_view path) {
                   : type == S_IFBLK ? block_device : type == S_IFIFO ? fifo : type == S_IFSOCK ? socket : other;
         if (look.kind == directory) {
             look.error = FileError{FileError::Kind::directory};
-        } else if (sys::access(path.data(), W_OK) != 0) {
+        } else if (foresee && sys::access(path.data(), W_OK) != 0) {
             return fail(errno);
         }
         return look;
     }
     if (errno != ENOENT) return fail(errno);
+    if (!foresee) return look;
     // Missing: made in its folder, which must be there and writable.
     try {
         std::string folder, file;

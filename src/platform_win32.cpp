@@ -336,8 +336,9 @@ bool where_is(std::string_view path, std::string& where) {
 
 // An open of the attributes alone: no data access, so another program's
 // sharing does not stand in its way, and a FIFO or a device is not waited
-// on. Backup semantics let it open a folder.
-LookUp look_up(std::string_view path) {
+// on. Backup semantics let it open a folder. It tells all there is to
+// foresee at once.
+LookUp look_up(std::string_view path, bool) {
     LookUp look;
     std::wstring name;
     FileError error;
