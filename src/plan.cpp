@@ -9,9 +9,10 @@ namespace kerfline {
 namespace {
 
 // What a name stands for, however it is spelled: a file that is there by
-// its volume and index, one that is not by where it would be made.
+// its volume and index, anything else (a file still to be made, a device,
+// which on Windows has no index) by where it is.
 std::string key_of(std::string_view name, const LookUp& look) {
-    if (look.kind != LookUp::Kind::missing) {
+    if (look.kind == LookUp::Kind::file) {
         std::string key = "i";
         key.append(reinterpret_cast<const char*>(&look.id.volume), sizeof look.id.volume);
         key.append(reinterpret_cast<const char*>(&look.id.index), sizeof look.id.index);

@@ -346,6 +346,18 @@ LookUp look_up(std::string_view path, bool) {
         look.error = error;
         return look;
     }
+    // A device (NUL, COM1, a named pipe) is not opened to be looked at: a
+    // pipe would count the look as a client, a port could answer it. No
+    // device is a file the guard keeps.
+    wchar_t full[16];
+    const DWORD length =
+        ::GetFullPathNameW(name.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
+    const std::wstring_view device = length > 0 && length < std::size(full) ? full : name;
+    if (device.starts_with(L"\\\\.\\")) {
+        look.kind = device.substr(4).starts_with(L"pipe\\") ? LookUp::Kind::fifo
+                                                           : LookUp::Kind::character_device;
+        return look;
+    }
     constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     const HANDLE handle = ::CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
